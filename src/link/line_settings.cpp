@@ -1,0 +1,67 @@
+#include "line_settings.h"
+
+#include <QStringList>
+
+namespace rava {
+
+// The texts are shown exactly as users of earlier versions know them,
+// including the two entries with a full stop.
+const std::array<LineSetting, 12> kLineSettings = {{
+    {"9600,none,8,1", "9600,n,8,1", 90, 35, 90},
+    {"9600,odd,8,1", "9600,o,8,1", 90, 35, 90},
+    {"9600.even,8,1", "9600,e,8,1", 90, 35, 90},
+    {"19200,none,8,1", "19200,n,8,1", 50, 30, 40},
+    {"19200.odd,8,1", "19200,o,8,1", 50, 30, 40},
+    {"19200,even,8,1", "19200,e,8,1", 50, 30, 40},
+    {"57600,none,8,1", "57600,n,8,1", 50, 25, 30},
+    {"57600,odd,8,1", "57600,o,8,1", 50, 25, 30},
+    {"57600,even,8,1", "57600,e,8,1", 50, 25, 30},
+    {"115200,none,8,1", "115200,n,8,1", 50, 20, 30},
+    {"115200,odd,8,1", "115200,o,8,1", 50, 20, 30},
+    {"115200,even,8,1", "115200,e,8,1", 50, 20, 30},
+}};
+
+const std::array<const char*, 4> kPortNames = {{"COM 1", "COM 2", "COM 3", "COM 4"}};
+
+std::optional<LineParams> parseSettings(const QString& settings) {
+    const QStringList parts = settings.trimmed().split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return std::nullopt;
+    LineParams p;
+    bool ok = false;
+    p.baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || p.baud <= 0)
+        return std::nullopt;
+    const QString parity = parts[1].trimmed().toLower();
+    if (parity == QLatin1String("n"))
+        p.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("o"))
+        p.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("e"))
+        p.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("m"))
+        p.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s"))
+        p.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
+    switch (parts[2].trimmed().toInt(&ok)) {
+    case 5: p.dataBits = QSerialPort::Data5; break;
+    case 6: p.dataBits = QSerialPort::Data6; break;
+    case 7: p.dataBits = QSerialPort::Data7; break;
+    case 8: p.dataBits = QSerialPort::Data8; break;
+    default: return std::nullopt;
+    }
+    const QString stop = parts[3].trimmed();
+    if (stop == QLatin1String("1"))
+        p.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        p.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        p.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
+    return p;
+}
+
+} // namespace rava

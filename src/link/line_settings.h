@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QtSerialPort/QSerialPort>
+#include <array>
+#include <optional>
+
+namespace rava {
+
+// One entry of the line-setting list with the timings that follow from it.
+struct LineSetting {
+    const char* shown;    // text in the list, as the user sees it
+    const char* settings; // settings string given to the channels
+    int pacingMs;         // pause after each text line
+    int blockGapMs;       // pause after the image header and each full block
+    int lastBlockDelayMs; // pause before the last image block
+};
+
+extern const std::array<LineSetting, 12> kLineSettings;
+constexpr int kDefaultLineSetting = 9; // "115200,none,8,1"
+
+extern const std::array<const char*, 4> kPortNames; // "COM 1" .. "COM 4"
+
+// A settings string such as "115200,n,8,1" taken apart.
+struct LineParams {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+std::optional<LineParams> parseSettings(const QString& settings);
+
+} // namespace rava

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "channel.h"
+
+#include <QPointer>
+#include <QtSerialPort/QSerialPort>
+
+namespace rava {
+
+// A feature's serial channel over QSerialPort. The port number (1..4) picks
+// the device through deviceForPort(); it takes effect at the next open. The
+// settings string applies at once to an open port.
+//
+// Within one process a device is held by one open channel at a time: a
+// second channel asking for it gets a clear refusal rather than a shared
+// line. Closing hands any bytes still queued to a drainer that closes the
+// device once they have left; a channel reopening the same device meanwhile
+// takes the device back without losing them.
+class SerialChannel : public Channel {
+    Q_OBJECT
+public:
+    SerialChannel(const QString& name, int inBufferSize, int outBufferSize, int threshold,
+                  QObject* parent = nullptr);
+    ~SerialChannel() override;
+
+    void setPort(int port);
+    int port() const { return port_; }
+    QString devicePath() const;
+
+    // Returns false, changing nothing, for a string that is not a valid
+    // "baud,parity,data,stop" setting.
+    bool setSettings(const QString& settings);
+    QString settings() const { return settings_; }
+
+    int inBufferSize() const { return inBufferSize_; }
+    int outBufferSize() const { return outBufferSize_; }
+
+    bool open(QString* error = nullptr) override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const QByteArray& bytes) override;
+    QByteArray readAll() override;
+    qint64 bytesWaiting() const override;
+    void discardInput() override;
+    void discardOutput() override;
+
+    // Bytes handed to write() that have not yet reached the device.
+    qint64 bytesToWrite() const;
+
+private:
+    void applySettings();
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+
+    int port_ = 1;
+    QString settings_ = QStringLiteral("9600,n,8,1");
+    int inBufferSize_;
+    int outBufferSize_;
+    QPointer<QSerialPort> serial_;
+    QString heldKey_;
+};
+
+// Maps a QSerialPort error to the sentence shown to the user.
+QString describeSerialError(QSerialPort::SerialPortError error, const QString& systemText);
+
+} // namespace rava

@@ -1,0 +1,241 @@
+#include "link/serial_channel.h"
+#include "link/station_link.h"
+#include "support/pty.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+using namespace rava;
+using rava::test::Pty;
+
+namespace {
+
+QByteArray everyByte() {
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    return all;
+}
+
+} // namespace
+
+class SerialChannelTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        for (int n = 1; n <= 4; ++n)
+            qunsetenv(QByteArray("RAVA2_COM" + QByteArray::number(n)).constData());
+    }
+
+    void bytesTravelBothWaysUnchanged() {
+        Pty pty;
+        QVERIFY(pty.valid());
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 1);
+        QVERIFY(ch.setSettings(QStringLiteral("115200,n,8,1")));
+        QString error;
+        QVERIFY2(ch.open(&error), qPrintable(error));
+        QVERIFY(pty.waitStationOpen(true, 2000));
+
+        QVERIFY(ch.write(everyByte()));
+        QCOMPARE(pty.receive(256, 3000), everyByte());
+
+        QSignalSpy received(&ch, &Channel::received);
+        QVERIFY(pty.send(everyByte()));
+        QByteArray back;
+        QElapsedTimer clock;
+        clock.start();
+        while (back.size() < 256 && clock.elapsed() < 3000) {
+            if (received.isEmpty())
+                received.wait(200);
+            back += ch.readAll();
+        }
+        QCOMPARE(back, everyByte());
+        QVERIFY(!received.isEmpty());
+        // As text every byte is one character with the byte's value.
+        QVERIFY(pty.send(QByteArray("\xe9\x0a", 2)));
+        QTRY_COMPARE(ch.bytesWaiting(), qint64(2));
+        QCOMPARE(ch.readAllText(), QString::fromLatin1("\xe9\n"));
+        ch.close();
+        QVERIFY(pty.waitStationOpen(false, 2000));
+    }
+
+    void noReceiveEventsBelowThreshold() {
+        Pty pty;
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 0);
+        QVERIFY(ch.open());
+        QSignalSpy received(&ch, &Channel::received);
+        QVERIFY(pty.send("held"));
+        QTRY_COMPARE(ch.bytesWaiting(), qint64(4));
+        QCOMPARE(received.count(), 0);
+        ch.discardInput();
+        QCOMPARE(ch.bytesWaiting(), qint64(0));
+        ch.setReceiveThreshold(1);
+        QVERIFY(pty.send("x"));
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(ch.readAll(), QByteArray("x"));
+    }
+
+    void lineSettingAppliesAtOnceOnOpenChannel() {
+        Pty pty;
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        SerialChannel ch(QStringLiteral("MSComm3"), 1024, 512, 1);
+        QVERIFY(ch.setSettings(QStringLiteral("115200,n,8,1")));
+        QVERIFY(ch.open());
+        QCOMPARE(pty.stationBaud(), 115200);
+        QCOMPARE(pty.stationParity(), 'n');
+        QVERIFY(ch.setSettings(QStringLiteral("9600,e,8,1")));
+        QCOMPARE(pty.stationBaud(), 9600);
+        QCOMPARE(pty.stationParity(), 'e');
+        QVERIFY(ch.setSettings(QStringLiteral("19200,o,8,1")));
+        QCOMPARE(pty.stationParity(), 'o');
+        QVERIFY(!ch.setSettings(QStringLiteral("fast,x,8,1")));
+        QCOMPARE(ch.settings(), QStringLiteral("19200,o,8,1"));
+    }
+
+    void portChoiceWaitsForNextOpen() {
+        Pty one, two;
+        qputenv("RAVA2_COM1", one.stationPath().toLocal8Bit());
+        qputenv("RAVA2_COM2", two.stationPath().toLocal8Bit());
+        SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 0);
+        QVERIFY(ch.open());
+        ch.setPort(2);
+        QVERIFY(ch.write("a"));
+        QCOMPARE(one.receive(1, 2000), QByteArray("a"));
+        ch.close();
+        QVERIFY(one.waitStationOpen(false, 2000));
+        QVERIFY(ch.open());
+        QVERIFY(two.waitStationOpen(true, 2000));
+        QVERIFY(ch.write("b"));
+        QCOMPARE(two.receive(1, 2000), QByteArray("b"));
+    }
+
+    void closeDeliversEverythingHandedOver() {
+        Pty pty;
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        SerialChannel ch(QStringLiteral("MSComm2"), 4096, 4096, 1);
+        QVERIFY(ch.open());
+        QByteArray big;
+        for (int i = 0; i < 200; ++i)
+            big += everyByte();
+        QVERIFY(ch.write(big));
+        ch.close(); // far more than the line's buffers hold is still queued
+        QVERIFY(!ch.isOpen());
+        QVERIFY(!ch.write("late"));
+        QCOMPARE(pty.receive(big.size(), 10000), big);
+        QVERIFY(pty.waitStationOpen(false, 5000));
+    }
+
+    void reopenWhileDrainingKeepsQueuedBytes() {
+        Pty pty;
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 0);
+        QVERIFY(ch.open());
+        QByteArray big(50000, 'x');
+        QVERIFY(ch.write(big));
+        ch.close();
+        QVERIFY(ch.open());
+        QVERIFY(ch.write("END"));
+        QCOMPARE(pty.receive(big.size() + 3, 10000), big + "END");
+    }
+
+    void secondChannelOnHeldDeviceIsRefused() {
+        Pty pty;
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        SerialChannel polling(QStringLiteral("MSComm3"), 1024, 512, 1);
+        SerialChannel text(QStringLiteral("MSComm1"), 1024, 512, 0);
+        QVERIFY(polling.open());
+        QString error;
+        QVERIFY(!text.open(&error));
+        QVERIFY(!text.isOpen());
+        QVERIFY2(error.contains(QLatin1String("COM 1")), qPrintable(error));
+        QVERIFY2(error.contains(pty.stationPath()), qPrintable(error));
+        QVERIFY(polling.isOpen());
+        QVERIFY(polling.open()); // asking again is harmless
+        polling.close();
+        QVERIFY(text.open(&error));
+    }
+
+    void missingDeviceIsReportedWithItsName() {
+        qputenv("RAVA2_COM3", "/nonexistent/rava-port");
+        SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 0);
+        ch.setPort(3);
+        QString error;
+        QVERIFY(!ch.open(&error));
+        QVERIFY2(error.contains(QLatin1String("COM 3")), qPrintable(error));
+        QVERIFY2(error.contains(QLatin1String("/nonexistent/rava-port")), qPrintable(error));
+        QVERIFY(!ch.isOpen());
+        QVERIFY(!ch.write("x"));
+        QCOMPARE(ch.readAll(), QByteArray());
+    }
+
+    void vanishingDeviceClosesTheChannel() {
+        auto pty = std::make_unique<Pty>();
+        qputenv("RAVA2_COM1", pty->stationPath().toLocal8Bit());
+        SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 1);
+        QVERIFY(ch.open());
+        QSignalSpy lost(&ch, &Channel::lost);
+        pty.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
+        QVERIFY(!ch.isOpen());
+        QVERIFY(lost.first().first().toString().contains(QLatin1String("COM 1")));
+    }
+
+    void portAndLineChoicesReachTheRightChannels() {
+        StationLink link;
+        link.choosePort(2);
+        QCOMPARE(link.textChannel().port(), 3);
+        QCOMPARE(link.imageChannel().port(), 3);
+        QCOMPARE(link.pollingChannel().port(), 3);
+        QCOMPARE(link.programmingChannel().port(), 1);
+        link.choosePort(7); // no such entry
+        QCOMPARE(link.textChannel().port(), 3);
+
+        link.chooseLineSetting(2); // "9600.even,8,1"
+        for (SerialChannel* ch : {&link.textChannel(), &link.imageChannel(), &link.pollingChannel(),
+                                  &link.programmingChannel()})
+            QCOMPARE(ch->settings(), QStringLiteral("9600,e,8,1"));
+        QCOMPARE(link.pacingMs(), 90);
+        QCOMPARE(link.blockGapMs(), 35);
+        QCOMPARE(link.lastBlockDelayMs(), 90);
+
+        link.chooseLineSetting(5);
+        link.chooseLineSetting(3);
+        QCOMPARE(link.textChannel().settings(), QStringLiteral("19200,n,8,1"));
+        QCOMPARE(link.pacingMs(), 50);
+        QCOMPARE(link.blockGapMs(), 30);
+        QCOMPARE(link.lastBlockDelayMs(), 40);
+
+        link.chooseLineSetting(-1);
+        link.chooseLineSetting(12);
+        QCOMPARE(link.lineSetting(), 3);
+        QCOMPARE(link.programmingChannel().settings(), QStringLiteral("19200,n,8,1"));
+
+        link.chooseLineSetting(11);
+        QCOMPARE(link.pacingMs(), 50);
+        QCOMPARE(link.blockGapMs(), 20);
+        QCOMPARE(link.lastBlockDelayMs(), 30);
+    }
+
+    void lineSettingTableIsExact() {
+        const char* shown[] = {"9600,none,8,1",   "9600,odd,8,1",    "9600.even,8,1",
+                               "19200,none,8,1",  "19200.odd,8,1",   "19200,even,8,1",
+                               "57600,none,8,1",  "57600,odd,8,1",   "57600,even,8,1",
+                               "115200,none,8,1", "115200,odd,8,1",  "115200,even,8,1"};
+        for (int i = 0; i < 12; ++i) {
+            QCOMPARE(QString::fromLatin1(kLineSettings[size_t(i)].shown),
+                     QString::fromLatin1(shown[i]));
+            const auto p = parseSettings(QString::fromLatin1(kLineSettings[size_t(i)].settings));
+            QVERIFY(p.has_value());
+            QCOMPARE(p->baud, QList<int>({9600, 19200, 57600, 115200})[i / 3]);
+            QCOMPARE(p->parity, (QList<QSerialPort::Parity>{QSerialPort::NoParity,
+                                                            QSerialPort::OddParity,
+                                                            QSerialPort::EvenParity})[i % 3]);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(SerialChannelTest)
+#include "test_serial_channel.moc"
