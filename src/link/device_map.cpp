@@ -17,6 +17,8 @@ QString deviceForPort(int port) {
 #endif
 }
 
-QString portLabel(int port) { return QStringLiteral("COM %1").arg(port); }
+QString portLabel(int port) {
+    return QStringLiteral("COM %1").arg(port);
+}
 
 } // namespace rava

@@ -46,11 +46,20 @@ std::optional<LineParams> parseSettings(const QString& settings) {
     else
         return std::nullopt;
     switch (parts[2].trimmed().toInt(&ok)) {
-    case 5: p.dataBits = QSerialPort::Data5; break;
-    case 6: p.dataBits = QSerialPort::Data6; break;
-    case 7: p.dataBits = QSerialPort::Data7; break;
-    case 8: p.dataBits = QSerialPort::Data8; break;
-    default: return std::nullopt;
+    case 5:
+        p.dataBits = QSerialPort::Data5;
+        break;
+    case 6:
+        p.dataBits = QSerialPort::Data6;
+        break;
+    case 7:
+        p.dataBits = QSerialPort::Data7;
+        break;
+    case 8:
+        p.dataBits = QSerialPort::Data8;
+        break;
+    default:
+        return std::nullopt;
     }
     const QString stop = parts[3].trimmed();
     if (stop == QLatin1String("1"))

@@ -1,12 +1,14 @@
 #include "serial_channel.h"
 
 #include "device_map.h"
-#include "line_settings.h"
-
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHash>
 #include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#endif
 
 namespace rava {
 
@@ -69,18 +71,30 @@ void drainThenClose(const QString& key, QSerialPort* port) {
 QString describeSerialError(QSerialPort::SerialPortError error, const QString& systemText) {
     QString what;
     switch (error) {
-    case QSerialPort::DeviceNotFoundError: what = QStringLiteral("the device does not exist"); break;
+    case QSerialPort::DeviceNotFoundError:
+        what = QStringLiteral("the device does not exist");
+        break;
     case QSerialPort::PermissionError:
         what = QStringLiteral("permission denied or the device is in use");
         break;
-    case QSerialPort::OpenError: what = QStringLiteral("the device is already open"); break;
-    case QSerialPort::ResourceError: what = QStringLiteral("the device was removed"); break;
-    case QSerialPort::WriteError: what = QStringLiteral("writing failed"); break;
-    case QSerialPort::ReadError: what = QStringLiteral("reading failed"); break;
+    case QSerialPort::OpenError:
+        what = QStringLiteral("the device is already open");
+        break;
+    case QSerialPort::ResourceError:
+        what = QStringLiteral("the device was removed");
+        break;
+    case QSerialPort::WriteError:
+        what = QStringLiteral("writing failed");
+        break;
+    case QSerialPort::ReadError:
+        what = QStringLiteral("reading failed");
+        break;
     case QSerialPort::UnsupportedOperationError:
         what = QStringLiteral("the device does not support this setting");
         break;
-    default: what = QStringLiteral("the device cannot be used"); break;
+    default:
+        what = QStringLiteral("the device cannot be used");
+        break;
     }
     if (!systemText.isEmpty() && systemText.compare(what, Qt::CaseInsensitive) != 0)
         what += QStringLiteral(" (") + systemText + QLatin1Char(')');
@@ -107,7 +121,9 @@ void SerialChannel::setPort(int port) {
         port_ = port;
 }
 
-QString SerialChannel::devicePath() const { return deviceForPort(port_); }
+QString SerialChannel::devicePath() const {
+    return deviceForPort(port_);
+}
 
 bool SerialChannel::setSettings(const QString& settings) {
     if (!parseSettings(settings))
@@ -127,6 +143,87 @@ void SerialChannel::applySettings() {
     serial_->setDataBits(p->dataBits);
     serial_->setStopBits(p->stopBits);
     serial_->setFlowControl(QSerialPort::NoFlowControl);
+    markParity(*p);
+}
+
+// Parity on: check it on input and mark bad bytes, so that they can be shown
+// as "?" instead of being dropped. Pseudo-terminals forget the parity bits of
+// the control flags, so the input flags are also what a simulated module
+// reads to learn the station's parity.
+void SerialChannel::markParity(const LineParams& params) {
+    const bool on =
+        params.parity == QSerialPort::OddParity || params.parity == QSerialPort::EvenParity;
+#ifdef Q_OS_UNIX
+    termios t{};
+    const int fd = int(serial_->handle());
+    if (fd >= 0 && tcgetattr(fd, &t) == 0) {
+        if (on) {
+            t.c_iflag |= INPCK | PARMRK;
+            t.c_iflag &= ~tcflag_t(IGNPAR | ISTRIP);
+        } else {
+            t.c_iflag &= ~tcflag_t(INPCK | PARMRK);
+        }
+        if (params.parity == QSerialPort::OddParity)
+            t.c_cflag |= PARODD;
+        else
+            t.c_cflag &= ~tcflag_t(PARODD);
+        if (tcsetattr(fd, TCSANOW, &t) == 0) {
+            if (!on && parityMarks_) {
+                in_ += carry_;
+                carry_.clear();
+            }
+            parityMarks_ = on;
+            return;
+        }
+    }
+#endif
+    parityMarks_ = false;
+}
+
+QByteArray decodeParityMarks(QByteArray& carry, const QByteArray& raw) {
+    const QByteArray data = carry + raw;
+    carry.clear();
+    QByteArray out;
+    out.reserve(data.size());
+    const qsizetype n = data.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const char c = data[i];
+        if (c != '\xff') {
+            out.append(c);
+            ++i;
+            continue;
+        }
+        if (i + 1 >= n) {
+            carry = data.mid(i);
+            break;
+        }
+        if (data[i + 1] == '\xff') {
+            out.append('\xff');
+            i += 2;
+        } else if (data[i + 1] == '\0') {
+            if (i + 2 >= n) {
+                carry = data.mid(i);
+                break;
+            }
+            out.append('?');
+            i += 3;
+        } else {
+            out.append(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+void SerialChannel::pull() const {
+    if (!serial_ || serial_->bytesAvailable() == 0)
+        return;
+    const QByteArray raw = serial_->readAll();
+    if (parityMarks_)
+        in_ += decodeParityMarks(carry_, raw);
+    else
+        in_ += raw;
 }
 
 bool SerialChannel::open(QString* error) {
@@ -151,6 +248,7 @@ bool SerialChannel::open(QString* error) {
         qDeleteAll(port->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly));
         port->setParent(this);
         port->readAll();
+        port->clear(QSerialPort::Input);
     } else {
         port = new QSerialPort(this);
         port->setPortName(path);
@@ -163,6 +261,8 @@ bool SerialChannel::open(QString* error) {
         }
     }
     port->setReadBufferSize(0);
+    in_.clear();
+    carry_.clear();
     serial_ = port;
     heldKey_ = key;
     r.holders.insert(key, objectName());
@@ -177,6 +277,8 @@ void SerialChannel::close() {
         return;
     QSerialPort* port = serial_;
     serial_ = nullptr;
+    in_.clear();
+    carry_.clear();
     registry().holders.remove(heldKey_);
     disconnect(port, nullptr, this, nullptr);
     if (port->bytesToWrite() > 0) {
@@ -188,7 +290,9 @@ void SerialChannel::close() {
     heldKey_.clear();
 }
 
-bool SerialChannel::isOpen() const { return serial_ && serial_->isOpen(); }
+bool SerialChannel::isOpen() const {
+    return serial_ && serial_->isOpen();
+}
 
 bool SerialChannel::write(const QByteArray& bytes) {
     if (!isOpen())
@@ -196,17 +300,29 @@ bool SerialChannel::write(const QByteArray& bytes) {
     return serial_->write(bytes) == bytes.size();
 }
 
-QByteArray SerialChannel::readAll() { return serial_ ? serial_->readAll() : QByteArray(); }
+QByteArray SerialChannel::readAll() {
+    pull();
+    QByteArray all;
+    all.swap(in_);
+    return all;
+}
 
-qint64 SerialChannel::bytesWaiting() const { return serial_ ? serial_->bytesAvailable() : 0; }
+qint64 SerialChannel::bytesWaiting() const {
+    pull();
+    return in_.size();
+}
 
-qint64 SerialChannel::bytesToWrite() const { return serial_ ? serial_->bytesToWrite() : 0; }
+qint64 SerialChannel::bytesToWrite() const {
+    return serial_ ? serial_->bytesToWrite() : 0;
+}
 
 void SerialChannel::discardInput() {
     if (!serial_)
         return;
     serial_->clear(QSerialPort::Input);
     serial_->readAll();
+    in_.clear();
+    carry_.clear();
 }
 
 void SerialChannel::discardOutput() {
@@ -215,7 +331,7 @@ void SerialChannel::discardOutput() {
 }
 
 void SerialChannel::onReadyRead() {
-    if (receiveThreshold() >= 1 && serial_ && serial_->bytesAvailable() > 0)
+    if (receiveThreshold() >= 1 && bytesWaiting() > 0)
         emit received();
 }
 
@@ -225,15 +341,18 @@ void SerialChannel::onError(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:
-    case QSerialPort::WriteError: break;
-    default: return; // not fatal for an open channel
+    case QSerialPort::WriteError:
+        break;
+    default:
+        return; // not fatal for an open channel
     }
-    const QString reason =
-        QStringLiteral("%1 (%2): %3.")
-            .arg(portLabel(port_), devicePath(),
-                 describeSerialError(error, serial_->errorString()));
+    const QString reason = QStringLiteral("%1 (%2): %3.")
+                               .arg(portLabel(port_), devicePath(),
+                                    describeSerialError(error, serial_->errorString()));
     QSerialPort* port = serial_;
     serial_ = nullptr;
+    in_.clear();
+    carry_.clear();
     registry().holders.remove(heldKey_);
     heldKey_.clear();
     disconnect(port, nullptr, this, nullptr);

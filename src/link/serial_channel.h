@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel.h"
+#include "line_settings.h"
 
 #include <QPointer>
 #include <QtSerialPort/QSerialPort>
@@ -49,6 +50,8 @@ public:
 
 private:
     void applySettings();
+    void markParity(const LineParams& params);
+    void pull() const;
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
 
@@ -58,7 +61,16 @@ private:
     int outBufferSize_;
     QPointer<QSerialPort> serial_;
     QString heldKey_;
+    bool parityMarks_ = false;
+    mutable QByteArray in_;    // received and decoded, not yet read
+    mutable QByteArray carry_; // start of a parity mark split across reads
 };
+
+// With parity checking on, the line marks a byte received with a parity
+// error as FF 00 byte and a genuine FF as FF FF. Turns such input into
+// plain bytes, a bad byte becoming "?". `carry` keeps an unfinished mark
+// for the next call.
+QByteArray decodeParityMarks(QByteArray& carry, const QByteArray& raw);
 
 // Maps a QSerialPort error to the sentence shown to the user.
 QString describeSerialError(QSerialPort::SerialPortError error, const QString& systemText);

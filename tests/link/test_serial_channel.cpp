@@ -93,6 +93,40 @@ private slots:
         QCOMPARE(pty.stationParity(), 'o');
         QVERIFY(!ch.setSettings(QStringLiteral("fast,x,8,1")));
         QCOMPARE(ch.settings(), QStringLiteral("19200,o,8,1"));
+        // With parity checked, an FF byte from the line is still one FF.
+        QVERIFY(pty.send(QByteArray("\xff\x00\xff"
+                                    "A",
+                                    4)));
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < 4 && clock.elapsed() < 3000) {
+            QTest::qWait(5);
+            got += ch.readAll();
+        }
+        QCOMPARE(got, QByteArray("\xff\x00\xff"
+                                 "A",
+                                 4));
+        QVERIFY(ch.setSettings(QStringLiteral("19200,n,8,1")));
+        QCOMPARE(pty.stationParity(), 'n');
+    }
+
+    void parityMarksBecomeQuestionMarks() {
+        QByteArray carry;
+        QCOMPARE(decodeParityMarks(carry, QByteArray("A\xff\x00\x41"
+                                                     "B",
+                                                     5)),
+                 QByteArray("A?B"));
+        QVERIFY(carry.isEmpty());
+        QCOMPARE(decodeParityMarks(carry, QByteArray("\xff\xff", 2)), QByteArray("\xff"));
+        // A mark split over two reads.
+        QCOMPARE(decodeParityMarks(carry, QByteArray("x\xff", 2)), QByteArray("x"));
+        QCOMPARE(carry, QByteArray("\xff"));
+        QCOMPARE(decodeParityMarks(carry, QByteArray("\x00", 1)), QByteArray());
+        QCOMPARE(decodeParityMarks(carry, QByteArray("\x07y", 2)), QByteArray("?y"));
+        QVERIFY(carry.isEmpty());
+        QCOMPARE(decodeParityMarks(carry, QByteArray("\xff", 1)), QByteArray());
+        QCOMPARE(decodeParityMarks(carry, QByteArray("\xff", 1)), QByteArray("\xff"));
     }
 
     void portChoiceWaitsForNextOpen() {
@@ -220,19 +254,19 @@ private slots:
     }
 
     void lineSettingTableIsExact() {
-        const char* shown[] = {"9600,none,8,1",   "9600,odd,8,1",    "9600.even,8,1",
-                               "19200,none,8,1",  "19200.odd,8,1",   "19200,even,8,1",
-                               "57600,none,8,1",  "57600,odd,8,1",   "57600,even,8,1",
-                               "115200,none,8,1", "115200,odd,8,1",  "115200,even,8,1"};
+        const char* shown[] = {"9600,none,8,1",   "9600,odd,8,1",   "9600.even,8,1",
+                               "19200,none,8,1",  "19200.odd,8,1",  "19200,even,8,1",
+                               "57600,none,8,1",  "57600,odd,8,1",  "57600,even,8,1",
+                               "115200,none,8,1", "115200,odd,8,1", "115200,even,8,1"};
         for (int i = 0; i < 12; ++i) {
             QCOMPARE(QString::fromLatin1(kLineSettings[size_t(i)].shown),
                      QString::fromLatin1(shown[i]));
             const auto p = parseSettings(QString::fromLatin1(kLineSettings[size_t(i)].settings));
             QVERIFY(p.has_value());
             QCOMPARE(p->baud, QList<int>({9600, 19200, 57600, 115200})[i / 3]);
-            QCOMPARE(p->parity, (QList<QSerialPort::Parity>{QSerialPort::NoParity,
-                                                            QSerialPort::OddParity,
-                                                            QSerialPort::EvenParity})[i % 3]);
+            QCOMPARE(p->parity,
+                     (QList<QSerialPort::Parity>{QSerialPort::NoParity, QSerialPort::OddParity,
+                                                 QSerialPort::EvenParity})[i % 3]);
         }
     }
 };

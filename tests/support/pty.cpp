@@ -96,12 +96,18 @@ int Pty::stationBaud() {
     if (tcgetattr(fd_, &t) != 0)
         return -1;
     switch (cfgetospeed(&t)) {
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 0;
     }
 }
 
@@ -109,7 +115,9 @@ char Pty::stationParity() {
     termios t{};
     if (tcgetattr(fd_, &t) != 0)
         return '?';
-    if (!(t.c_cflag & PARENB))
+    // The pty driver drops PARENB; the channel marks parity checking in the
+    // input flags instead.
+    if (!(t.c_iflag & INPCK))
         return 'n';
     return (t.c_cflag & PARODD) ? 'o' : 'e';
 }
