@@ -1,0 +1,133 @@
+#include "text_receiver.h"
+
+#include "captions.h"
+#include "link/channel.h"
+#include "link/one_shot.h"
+
+namespace rava::text {
+
+TextReceiver::TextReceiver(Channel& channel, std::function<bool()> isMaster, QObject* parent)
+    : QObject(parent), channel_(&channel), isMaster_(std::move(isMaster)),
+      idle_(new OneShot(QStringLiteral("Timer2"), kIdleTimeoutMs, this)) {
+    connect(idle_, &OneShot::fired, this, &TextReceiver::onIdleTimeout);
+    connect(&channel, &Channel::received, this, &TextReceiver::onReceived);
+    connect(&channel, &Channel::lost, this, &TextReceiver::onLost);
+}
+
+TextReceiver::~TextReceiver() {
+    if (state_ != State::Idle && channel_)
+        channel_->close();
+}
+
+void TextReceiver::setIdleTimeout(int ms) {
+    idle_->setInterval(ms);
+}
+
+bool TextReceiver::receive() {
+    if (state_ != State::Idle || !channel_)
+        return false;
+    emit busyChanged(true);
+    QString error;
+    if (!channel_->open(&error)) {
+        emit busyChanged(false);
+        emit failed(error.isEmpty() ? QStringLiteral("Cannot open the text channel.") : error);
+        return false;
+    }
+    state_ = State::WaitingFirst;
+    partial_.clear();
+    lineStarted_ = false;
+    channel_->setReceiveThreshold(1);
+    channel_->discardInput();
+    emit captionChanged(QString::fromLatin1(kWaitingCaption));
+    return true;
+}
+
+void TextReceiver::stop() {
+    if (state_ == State::Idle)
+        return;
+    flushPartialLine();
+    if (state_ != State::Idle)
+        end();
+}
+
+void TextReceiver::onReceived() {
+    if (state_ == State::Idle || !channel_)
+        return;
+    const QByteArray bytes = channel_->readAll();
+    if (bytes.isEmpty())
+        return;
+    state_ = State::Receiving;
+    takeLines(bytes);
+    // Silence is counted from the last byte, whether or not it ended a line.
+    if (state_ == State::Receiving)
+        idle_->start();
+}
+
+void TextReceiver::takeLines(const QByteArray& bytes) {
+    qsizetype pos = 0;
+    while (pos < bytes.size()) {
+        if (!lineStarted_) {
+            // A master's line begins with the sender's address, whatever its
+            // value: address 10 is a line feed and still names the sender.
+            lineStarted_ = true;
+            sender_ = 0;
+            if (isMaster_()) {
+                sender_ = static_cast<unsigned char>(bytes.at(pos));
+                ++pos;
+                continue;
+            }
+        }
+        const qsizetype lf = bytes.indexOf('\n', pos);
+        if (lf < 0) {
+            partial_.append(bytes.constData() + pos, bytes.size() - pos);
+            return;
+        }
+        partial_.append(bytes.constData() + pos, lf - pos);
+        pos = lf + 1;
+        QByteArray line;
+        line.swap(partial_);
+        lineStarted_ = false;
+        emit lineReceived(line, sender_);
+        if (state_ == State::Idle)
+            return; // the reception was ended from a receiver of the line
+    }
+}
+
+void TextReceiver::flushPartialLine() {
+    if (!lineStarted_)
+        return;
+    QByteArray line;
+    line.swap(partial_);
+    lineStarted_ = false;
+    emit lineReceived(line, sender_);
+}
+
+void TextReceiver::onIdleTimeout() {
+    if (state_ != State::Receiving)
+        return;
+    flushPartialLine();
+    if (state_ != State::Idle)
+        end();
+}
+
+void TextReceiver::onLost(const QString& reason) {
+    if (state_ == State::Idle)
+        return;
+    flushPartialLine();
+    if (state_ != State::Idle)
+        end();
+    emit failed(QStringLiteral("The reception stopped: %1").arg(reason));
+}
+
+void TextReceiver::end() {
+    idle_->stop();
+    state_ = State::Idle;
+    partial_.clear();
+    lineStarted_ = false;
+    if (channel_)
+        channel_->close();
+    emit captionChanged(QString::fromLatin1(kReceiveIdleCaption));
+    emit busyChanged(false);
+}
+
+} // namespace rava::text

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+namespace rava {
+class Channel;
+class OneShot;
+} // namespace rava
+
+namespace rava::text {
+
+// Receives text lines on the text channel. Lines are cut out of the byte
+// stream at each line feed; a line that has not yet arrived whole waits for
+// the rest, and every complete line of a batch is reported. On a master the
+// first byte of every line names the sending station; on a slave the sender
+// is 0.
+//
+// The reception ends by itself after the idle timeout `Timer2` (1500 ms),
+// which every received byte restarts and which is not armed before the
+// first byte arrives; it ends at once with stop() (Break) or when the
+// channel is lost. A line still incomplete at the end is reported as it is.
+class TextReceiver : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Idle,         // channel closed
+        WaitingFirst, // channel open, nothing received yet, no timeout armed
+        Receiving,    // something arrived; Timer2 runs
+    };
+    static constexpr int kIdleTimeoutMs = 1500;
+
+    TextReceiver(Channel& channel, std::function<bool()> isMaster, QObject* parent = nullptr);
+    ~TextReceiver() override;
+
+    State state() const { return state_; }
+    bool isBusy() const { return state_ != State::Idle; }
+    void setIdleTimeout(int ms);
+
+    // Receive: false when a reception already runs or the channel cannot be
+    // opened (failed() tells why; afterwards everything is as before).
+    bool receive();
+    // Break: ends the reception for good; nothing when idle.
+    void stop();
+
+signals:
+    // true: other tabs locked, Receive disabled, Break enabled; false: back.
+    void busyChanged(bool busy);
+    void captionChanged(const QString& caption);
+    // A received line as it came off the wire, without the line feed that
+    // ended it (a carriage return before it stays) and, on a master, without
+    // the sender's address byte.
+    void lineReceived(const QByteArray& line, int sender);
+    void failed(const QString& message);
+
+private:
+    void onReceived();
+    void onIdleTimeout();
+    void onLost(const QString& reason);
+    void takeLines(const QByteArray& bytes);
+    void flushPartialLine();
+    void end();
+
+    QPointer<Channel> channel_;
+    std::function<bool()> isMaster_;
+    OneShot* idle_;
+    State state_ = State::Idle;
+    // The line being assembled: its sender is known once its first byte came.
+    QByteArray partial_;
+    bool lineStarted_ = false;
+    int sender_ = 0;
+};
+
+} // namespace rava::text
