@@ -1,0 +1,89 @@
+#include "text_box.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+
+namespace rava::text {
+
+namespace {
+
+QTextDocument* documentOf(QWidget* box) {
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+        return plain->document();
+    if (auto* rich = qobject_cast<QTextEdit*>(box))
+        return rich->document();
+    return nullptr;
+}
+
+void caretToEnd(QWidget* box) {
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+        plain->moveCursor(QTextCursor::End);
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        rich->moveCursor(QTextCursor::End);
+}
+
+} // namespace
+
+QString displayText(const QByteArray& line) {
+    qsizetype size = line.size();
+    if (size > 0 && line.at(size - 1) == '\r')
+        --size;
+    return QString::fromLatin1(line.constData(), size);
+}
+
+void showLines(QWidget* box, const QList<QByteArray>& lines) {
+    QString all;
+    qsizetype total = 0;
+    for (const QByteArray& line : lines)
+        total += line.size() + 1;
+    all.reserve(total);
+    for (const QByteArray& line : lines) {
+        all += displayText(line);
+        all += QLatin1Char('\n');
+    }
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+        plain->setPlainText(all);
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        rich->setPlainText(all);
+}
+
+void appendLine(QWidget* box, const QByteArray& line) {
+    QTextDocument* doc = documentOf(box);
+    if (!doc)
+        return;
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(displayText(line) + QLatin1Char('\n'));
+    caretToEnd(box);
+}
+
+void clearBox(QWidget* box) {
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+        plain->clear();
+    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+        rich->clear();
+    else if (auto* line = qobject_cast<QLineEdit*>(box))
+        line->clear();
+}
+
+void forgetEdits(QWidget* box) {
+    if (QTextDocument* doc = documentOf(box))
+        doc->setUndoRedoEnabled(false);
+}
+
+void setText(QWidget* widget, const QString& text) {
+    if (auto* line = qobject_cast<QLineEdit*>(widget))
+        line->setText(text);
+    else if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(text);
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(widget))
+        plain->setPlainText(text);
+    else if (auto* rich = qobject_cast<QTextEdit*>(widget))
+        rich->setPlainText(text);
+}
+
+} // namespace rava::text

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class QWidget;
+
+namespace rava::text {
+
+// The text of one line as a box shows it: one character per byte (Latin-1,
+// so 0xE9 is "é"), without the carriage return a received line ends with.
+QString displayText(const QByteArray& line);
+
+// The multi-line boxes may be QPlainTextEdit or QTextEdit; the helpers below
+// handle both and ignore any other widget.
+
+// Replaces the box's text by `lines`, each followed by a line break.
+void showLines(QWidget* box, const QList<QByteArray>& lines);
+// Appends `line` and a line break at the end and moves the caret there, so
+// the last line is in view. Costs the same however long the text already is.
+void appendLine(QWidget* box, const QByteArray& line);
+void clearBox(QWidget* box);
+// Stops the box from keeping an undo history of what the program wrote.
+void forgetEdits(QWidget* box);
+
+// Sets the text of a one-line box or a label.
+void setText(QWidget* widget, const QString& text);
+
+} // namespace rava::text
