@@ -1,0 +1,248 @@
+#include "main_window.h"
+
+#include "layout.h"
+#include "link/number_rule.h"
+#include "logos.h"
+#include "mode_rules.h"
+#include "tab_strip.h"
+#include "user_guide.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace rava {
+
+void installFontSubstitutions() {
+    static const bool installed = [] {
+        // MS Sans Serif is narrow: DejaVu Sans would not fit several captions.
+        QFont::insertSubstitutions(
+            QStringLiteral("MS Sans Serif"),
+            {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+        QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"));
+        QFont::insertSubstitution(QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue"));
+        QFont::insertSubstitution(QStringLiteral("Times New Roman"),
+                                  QStringLiteral("Liberation Serif"));
+        QFont::insertSubstitution(QStringLiteral("Monotype Corsiva"), QStringLiteral("Z003"));
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+    installFontSubstitutions();
+    setObjectName(QStringLiteral("Form1"));
+    // Ending the program must not wait for anything the window started.
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    buildWindow();
+
+    ctx_.form = this;
+    ctx_.link = &link_;
+    ctx_.messenger = &messenger_;
+    ctx_.isMaster = [this] { return isMaster(); };
+    ctx_.remoteAddress = [this] { return remoteAddress_; };
+    ctx_.lockTabs = [this](int keep, bool locked) { lockTabs(keep, locked); };
+    ctx_.chooseFile = [this](const QString& title, const QString& filter) {
+        if (chooser_)
+            return chooser_(title, filter);
+        return QFileDialog::getOpenFileName(this, title, QString(), filter);
+    };
+
+    wireControls();
+    installFeaturePages();
+    startUp();
+}
+
+MainWindow::~MainWindow() {
+    // Pages and controls go first, while the channels they use still exist.
+    while (!children().isEmpty())
+        delete children().constFirst();
+}
+
+void MainWindow::buildWindow() {
+    setWindowTitle(QString::fromLatin1(layout::kCaption));
+    setFixedSize(layout::toPixels(layout::kClientWidth), layout::toPixels(layout::kClientHeight));
+    setFont(layout::fontFor(layout::kWindowFont));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, layout::colourFromValue(layout::kBackColour));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    tabs_ = new TabStrip(layout::toPixels(layout::kTabHeight), this);
+    tabs_->setObjectName(QStringLiteral("SSTab1"));
+    tabs_->setGeometry(
+        layout::toPixels(layout::kTabStripLeft), layout::toPixels(layout::kTabStripTop),
+        layout::toPixels(layout::kTabStripWidth), layout::toPixels(layout::kTabStripHeight));
+    tabs_->tabBar()->setFont(layout::fontFor(layout::kTabFont));
+    for (int i = 0; i < layout::kTabCount; ++i) {
+        QWidget* page = tabs_->addPage(QString::fromLatin1(layout::kTabCaptions[i]));
+        layout::build(layout::tabPage(i), page);
+    }
+    layout::build(layout::rightColumn(), this);
+    // The tab strip lies over the column's title labels where they meet.
+    tabs_->raise();
+
+    control<QLabel>("Image1")->setPixmap(upperLogo());
+    control<QLabel>("Image4")->setPixmap(lowerLogo());
+
+    auto* ports = control<QComboBox>("Combo1");
+    for (const char* name : kPortNames)
+        ports->addItem(QString::fromLatin1(name));
+    auto* settings = control<QComboBox>("Combo2");
+    for (const LineSetting& row : kLineSettings)
+        settings->addItem(QString::fromLatin1(row.shown));
+    // No entry is chosen until start-up chooses one, so that start-up's
+    // choice is a change and runs the list's handler like a user's would.
+    ports->setCurrentIndex(-1);
+    settings->setCurrentIndex(-1);
+}
+
+void MainWindow::wireControls() {
+    connect(control<QComboBox>("Combo1"), qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &MainWindow::onPortChosen);
+    connect(control<QComboBox>("Combo2"), qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &MainWindow::onLineSettingChosen);
+    // textChanged, not textEdited: text set by the program must be filtered too.
+    connect(control<QLineEdit>("Text12"), &QLineEdit::textChanged, this,
+            &MainWindow::onRemoteAddressChanged);
+    connect(control<QRadioButton>("Option1"), &QRadioButton::clicked, this,
+            [this] { applyEnabling(true); });
+    connect(control<QRadioButton>("Option2"), &QRadioButton::clicked, this,
+            [this] { applyEnabling(false); });
+    connect(tabs_, &TabStrip::currentChanged, this, &MainWindow::onTabChanged);
+    connect(control<QPushButton>("Command2"), &QPushButton::clicked, this, &MainWindow::showInfo);
+    connect(control<QPushButton>("Command1"), &QPushButton::clicked, this,
+            &MainWindow::exitProgram);
+}
+
+void MainWindow::installFeaturePages() {
+    // Feature pages wire themselves to their controls here.
+}
+
+void MainWindow::startUp() {
+    control<QComboBox>("Combo1")->setCurrentIndex(0);
+    control<QComboBox>("Combo2")->setCurrentIndex(kDefaultLineSetting);
+    remoteAddress_ = 0;
+    tabs_->setCurrentIndex(0);
+    control<QPlainTextEdit>("Text3")->setPlainText(userGuideText());
+}
+
+void MainWindow::error(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainWindow::info(const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainWindow::setMessenger(Messenger* messenger) {
+    messenger_.setTarget(messenger ? messenger : this);
+}
+
+void MainWindow::setFileChooser(FileChooser chooser) {
+    chooser_ = std::move(chooser);
+}
+
+bool MainWindow::isMaster() const {
+    return control<QRadioButton>("Option1")->isChecked();
+}
+
+void MainWindow::lockTabs(int keep, bool locked) {
+    for (int i = 0; i < tabs_->count(); ++i)
+        tabs_->setTabEnabled(i, !locked || i == keep);
+}
+
+void MainWindow::onPortChosen(int index) {
+    link_.choosePort(index);
+}
+
+void MainWindow::onLineSettingChosen(int index) {
+    link_.chooseLineSetting(index);
+}
+
+void MainWindow::onRemoteAddressChanged(const QString& text) {
+    const ByteEntry entry = filterByteEntry(text);
+    if (entry.empty) {
+        // Runs this handler again on the empty text, which gives address 0.
+        control<QLineEdit>("Text12")->setText(QString());
+        return;
+    }
+    remoteAddress_ = entry.value;
+}
+
+void MainWindow::applyEnabling(bool master) {
+    for (const EnablingStep& step : master ? masterEnabling() : slaveEnabling()) {
+        QWidget* w = findChild<QWidget*>(step.control);
+        Q_ASSERT_X(w, "MainWindow::applyEnabling", qPrintable(step.control));
+        if (!w)
+            continue;
+        switch (step.action) {
+        case EnablingStep::Enable:
+            w->setEnabled(true);
+            break;
+        case EnablingStep::Disable:
+            w->setEnabled(false);
+            break;
+        case EnablingStep::Empty:
+            if (auto* box = qobject_cast<QLineEdit*>(w))
+                box->setText(QString());
+            break;
+        }
+    }
+}
+
+void MainWindow::onTabChanged(int current, int previous) {
+    PollingTabRule::apply(!isMaster(), current, previous, link_.pollingChannel(), messenger_);
+}
+
+QString MainWindow::infoTitle() {
+    return QStringLiteral("2002 Rava 2 Demo - Version 1.2");
+}
+
+QString MainWindow::infoText() {
+    return QStringLiteral("Author: Rava 2 Demo developers\r\n\r\n"
+                          "E-mail address: (see the project README)\r\n\r\n"
+                          "Tel. number: (none)");
+}
+
+void MainWindow::showInfo() {
+    messenger_.info(infoTitle(), infoText());
+}
+
+void MainWindow::exitProgram() {
+    close();
+    QCoreApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    QCoreApplication::quit();
+}
+
+QStringList MainWindow::saveTabScreenshots(const QString& dir) {
+    QStringList written;
+    QDir().mkpath(dir);
+    const int before = tabs_->currentIndex();
+    for (int i = 0; i < tabs_->count(); ++i) {
+        tabs_->setCurrentIndex(i);
+        QString slug = QString::fromLatin1(layout::kTabCaptions[i]).toLower();
+        slug.replace(QLatin1Char(' '), QLatin1Char('-'));
+        const QString path = QDir(dir).filePath(QStringLiteral("tab-%1-%2.png").arg(i).arg(slug));
+        if (grab().save(path))
+            written << path;
+    }
+    tabs_->setCurrentIndex(before);
+    return written;
+}
+
+} // namespace rava

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "link/messenger.h"
+#include "link/station_context.h"
+#include "link/station_link.h"
+
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+
+namespace rava {
+
+class TabStrip;
+
+// Passes every message on to a target that can be replaced while the window
+// lives, so that everyone holding this messenger reaches the current target.
+class ForwardingMessenger : public Messenger {
+public:
+    explicit ForwardingMessenger(Messenger* target) : target_(target) {}
+    void setTarget(Messenger* target) { target_ = target; }
+    Messenger* target() const { return target_; }
+    void error(const QString& text) override {
+        if (target_)
+            target_->error(text);
+    }
+    void info(const QString& title, const QString& text) override {
+        if (target_)
+            target_->info(title, text);
+    }
+
+private:
+    Messenger* target_;
+};
+
+// Maps the font names of the window's layout onto faces found on Linux.
+void installFontSubstitutions();
+
+// The program's one window, Form1: the tab strip SSTab1 with the feature
+// pages, the column with the logos, Info and Exit, the operating mode and
+// remote address, and the station's serial channels.
+class MainWindow : public QWidget, public Messenger {
+    Q_OBJECT
+public:
+    using FileChooser = std::function<QString(const QString& title, const QString& filter)>;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Message boxes: errors titled "Error" with the critical icon, the rest
+    // with the information icon; OK only.
+    void error(const QString& text) override;
+    void info(const QString& title, const QString& text) override;
+
+    // Sends every message of the window and its pages to `messenger`;
+    // nullptr returns to the window's own message boxes.
+    void setMessenger(Messenger* messenger);
+    // Replaces the file-open dialog; an empty function returns to it.
+    void setFileChooser(FileChooser chooser);
+
+    StationLink& link() { return link_; }
+    const StationContext& context() const { return ctx_; }
+    TabStrip* tabStrip() const { return tabs_; }
+
+    // Master while Option1 is selected.
+    bool isMaster() const;
+    int remoteAddress() const { return remoteAddress_; }
+
+    // locked: every tab but `keep` disabled; unlocked: all tabs enabled.
+    void lockTabs(int keep, bool locked);
+
+    // Saves a picture of the window with each tab in front, as
+    // dir/tab-N-<caption>.png; returns the files written.
+    QStringList saveTabScreenshots(const QString& dir);
+
+    static QString infoTitle();
+    static QString infoText();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWindow();
+    void wireControls();
+    void installFeaturePages();
+    void startUp();
+
+    void onPortChosen(int index);
+    void onLineSettingChosen(int index);
+    void onRemoteAddressChanged(const QString& text);
+    void applyEnabling(bool master);
+    void onTabChanged(int current, int previous);
+    void showInfo();
+    void exitProgram();
+
+    template <typename T> T* control(const char* name) const {
+        return findChild<T*>(QString::fromLatin1(name));
+    }
+
+    StationLink link_;
+    ForwardingMessenger messenger_{this};
+    FileChooser chooser_;
+    StationContext ctx_;
+    TabStrip* tabs_ = nullptr;
+    int remoteAddress_ = 0;
+};
+
+} // namespace rava
