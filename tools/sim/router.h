@@ -1,0 +1,44 @@
+#pragma once
+
+#include "types.h"
+
+#include <vector>
+
+namespace rava::sim {
+
+// What routing needs to know of a module.
+struct Station {
+    Role role = Role::Slave;
+    int address = 0;
+    bool programming = false;
+};
+
+struct Delivery {
+    std::size_t to; // index of the receiving module
+    Bytes bytes;
+};
+
+enum class Unrouted {
+    None,        // delivered to at least one module
+    NoModule,    // no module takes this packet
+    Empty,       // a master's packet with the address byte only
+    Programming, // the only modules that would take it are in programming mode
+};
+
+struct Route {
+    std::vector<Delivery> deliveries;
+    Unrouted reason = Unrouted::None;
+};
+
+// Where a packet from module `from` (not in programming mode) goes:
+// - a master's packet [address][payload] goes to every slave with that
+//   address as [payload] (the command line allows one; reprogramming can
+//   make two share an address, and then both hear it, as on the radio);
+//   a packet of the address byte alone carries nothing and goes nowhere;
+// - a slave's packet [payload] goes to every master as [address][payload].
+// Modules in programming mode relay nothing and receive nothing.
+Route route(const std::vector<Station>& stations, std::size_t from, const Bytes& packet);
+
+const char* unroutedName(Unrouted reason);
+
+} // namespace rava::sim
