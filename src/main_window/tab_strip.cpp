@@ -59,7 +59,7 @@ QWidget* TabStrip::addPage(const QString& caption) {
     page->setObjectName(QStringLiteral("SSTab1Page%1").arg(stack_->count()));
     stack_->addWidget(page);
     bar_->addTab(caption);
-    bar_->raise();
+    arrange();
     return page;
 }
 
@@ -95,6 +95,10 @@ void TabStrip::onBarChanged(int index) {
 }
 
 void TabStrip::resizeEvent(QResizeEvent*) {
+    arrange();
+}
+
+void TabStrip::arrange() {
     stack_->setGeometry(rect());
     bar_->setGeometry(0, 0, width(), tabHeight_);
     bar_->raise();

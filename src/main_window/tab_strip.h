@@ -55,6 +55,8 @@ protected:
 
 private:
     void onBarChanged(int index);
+    // Pages cover the whole strip; the row of tabs lies on top.
+    void arrange();
 
     StripTabBar* bar_;
     QStackedWidget* stack_;
