@@ -46,27 +46,6 @@ private slots:
 
     // --- The rule on its own ---------------------------------------------
 
-    void ruleOpensAndClosesOnlyForASlave() {
-        FakeChannel channel;
-        RecordingMessenger messages;
-        using A = PollingTabRule::Action;
-        QCOMPARE(PollingTabRule::apply(true, kPolling, kSetUp, channel, messages), A::Open);
-        QVERIFY(channel.isOpen());
-        QCOMPARE(PollingTabRule::apply(true, kHelp, kPolling, channel, messages), A::Close);
-        QVERIFY(!channel.isOpen());
-        QCOMPARE(PollingTabRule::apply(true, kSetUp, kHelp, channel, messages), A::None);
-        QCOMPARE(channel.opens, 1);
-        QCOMPARE(channel.closes, 1);
-
-        // A master: never, in either direction.
-        QCOMPARE(PollingTabRule::apply(false, kPolling, kSetUp, channel, messages), A::None);
-        QVERIFY(!channel.isOpen());
-        channel.open();
-        QCOMPARE(PollingTabRule::apply(false, kSetUp, kPolling, channel, messages), A::None);
-        QVERIFY(channel.isOpen());
-        QVERIFY(messages.errors.isEmpty());
-    }
-
     void ruleReportsAFailedOpen() {
         FakeChannel channel;
         channel.failOpen = true;
