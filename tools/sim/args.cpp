@@ -141,7 +141,7 @@ std::optional<double> parseProbability(const std::string& text) {
 Nanos frameGap(double frameGapMs, int baud) {
     if (frameGapMs > 0)
         return Nanos(std::llround(frameGapMs * double(kMillisecond)));
-    const Nanos gap = characterTime(baud) * 35 / 10;
+    const Nanos gap = baud > 0 ? 35 * kSecond / baud : 0; // 3.5 characters of 10 bits
     return std::max(gap, 2 * kMillisecond);
 }
 
