@@ -5,6 +5,7 @@
 #include "logos.h"
 #include "mode_rules.h"
 #include "tab_strip.h"
+#include "text_transfer/text_pages.h"
 #include "user_guide.h"
 
 #include <QCloseEvent>
@@ -125,6 +126,7 @@ void MainWindow::wireControls() {
 
 void MainWindow::installFeaturePages() {
     // Feature pages wire themselves to their controls here.
+    new text::TextPages(ctx_, this);
 }
 
 void MainWindow::startUp() {
