@@ -35,6 +35,13 @@ QStringList withoutTimes(const QStringList& lines) {
     return out;
 }
 
+// Writes one packet and waits until the simulator has traced it, so that
+// the next write cannot join it even if the simulator is slow to read.
+bool sendPacket(SimProcess& sim, Channel& station, const QByteArray& bytes) {
+    const int before = int(sim.trace().size());
+    return station.write(bytes) && sim.waitTrace(before + 1).size() > before;
+}
+
 // CPU time (user + system) of a process, in clock ticks.
 long cpuTicks(qint64 pid) {
     QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -63,8 +70,7 @@ private slots:
         // packet loses exactly its own first byte, so a merged packet would
         // leave an address byte in the middle.
         for (int i = 0; i < 4; ++i) {
-            QVERIFY(master->write(withAddress(7, range(i * 64, i * 64 + 64))));
-            QTest::qWait(20);
+            QVERIFY(sendPacket(sim, *master, withAddress(7, range(i * 64, i * 64 + 64))));
         }
         QCOMPARE(receive(*slave, 256), range(0, 256));
         const QStringList lines = sim.waitTrace(4);
@@ -88,9 +94,8 @@ private slots:
         QByteArray expected;
         for (int i = 0; i < 4; ++i) {
             const QByteArray payload = range(i * 64, i * 64 + 64);
-            QVERIFY(slave->write(payload));
+            QVERIFY(sendPacket(sim, *slave, payload));
             expected += withAddress(200, payload);
-            QTest::qWait(20);
         }
         QCOMPARE(receive(*master, expected.size()), expected);
         const QStringList lines = sim.waitTrace(4);
@@ -107,13 +112,9 @@ private slots:
         QVERIFY(master && slave);
         QVERIFY(sim.waitStations({"M", "S"}));
 
-        QVERIFY(master->write("\x09"
-                              "abc"));
-        QTest::qWait(20);
-        QVERIFY(master->write(QByteArray(1, 7))); // an address without a payload
-        QTest::qWait(20);
-        QVERIFY(master->write("\x07"
-                              "ok"));
+        QVERIFY(sendPacket(sim, *master, withAddress(9, "abc")));
+        QVERIFY(sendPacket(sim, *master, QByteArray(1, 7))); // an address without a payload
+        QVERIFY(master->write(withAddress(7, "ok")));
         QCOMPARE(receive(*slave, 2), QByteArray("ok"));
         QVERIFY(receive(*slave, 0, 100).isEmpty());
         const QStringList lines = withoutTimes(sim.waitTrace(3));
@@ -139,32 +140,24 @@ private slots:
         // Two requests in one write, then one split over two writes.
         QVERIFY(prog->write("$" + QByteArray(1, 0) + "$\x03"));
         QCOMPARE(receive(*prog, 2), QByteArray("\x09" + QByteArray(1, 0)));
-        QVERIFY(prog->write("$"));
-        QTest::qWait(30);
+        QVERIFY(sendPacket(sim, *prog, "$"));
         QVERIFY(prog->write(QByteArray(1, 0)));
         QCOMPARE(receive(*prog, 1), QByteArray("\x09"));
 
         // In programming mode the module relays nothing, and the new
         // address is not used yet.
-        QVERIFY(master->write("\x05"
-                              "hi"));
-        QTest::qWait(20);
-        QVERIFY(master->write("\x09"
-                              "hi"));
+        QVERIFY(sendPacket(sim, *master, withAddress(5, "hi")));
+        QVERIFY(sendPacket(sim, *master, withAddress(9, "hi")));
         QVERIFY(receive(*prog, 0, 150).isEmpty());
         QVERIFY(prog->write("hello"));
         QVERIFY(receive(*master, 0, 150).isEmpty());
 
         QCOMPARE(sim.command("prog P off"), QString("ok prog P off address=9 parity=none"));
-        QVERIFY(master->write("\x05"
-                              "old"));
-        QTest::qWait(20);
-        QVERIFY(master->write("\x09"
-                              "new"));
+        QVERIFY(sendPacket(sim, *master, withAddress(5, "old")));
+        QVERIFY(master->write(withAddress(9, "new")));
         QCOMPARE(receive(*prog, 3), QByteArray("new"));
         QVERIFY(prog->write("up"));
-        QCOMPARE(receive(*master, 3), QByteArray("\x09"
-                                                 "up"));
+        QCOMPARE(receive(*master, 3), withAddress(9, "up"));
         // Out of programming mode, register requests are ordinary payload.
         QVERIFY(prog->write("$" + QByteArray(1, 0)));
         QCOMPARE(receive(*master, 3), QByteArray("\x09$" + QByteArray(1, 0)));
@@ -191,8 +184,7 @@ private slots:
         QCOMPARE(sim.command("prog P off"), QString("ok prog P off address=5 parity=odd"));
 
         // The station still runs without parity: what it gets is garbled.
-        QVERIFY(master->write("\x05"
-                              "parity"));
+        QVERIFY(master->write(withAddress(5, "parity")));
         const QByteArray garbled = receive(*prog, 6);
         QCOMPARE(garbled.size(), 6);
         for (int i = 0; i < 6; ++i)
@@ -201,8 +193,7 @@ private slots:
         prog->setSettings("115200,o,8,1");
         if (!sim.stats("P").contains(" line=115200,o,8,1 "))
             QSKIP("the serial channel does not mark parity on the line yet");
-        QVERIFY(master->write("\x05"
-                              "parity"));
+        QVERIFY(master->write(withAddress(5, "parity")));
         QCOMPARE(receive(*prog, 6), QByteArray("parity"));
     }
 
@@ -248,8 +239,8 @@ private slots:
             if (!master || !slave || !sim.waitStations({"M", "S"}))
                 return QStringList();
             for (int i = 0; i < 40; ++i) {
-                master->write(withAddress(7, QByteArray(16, char('A' + i % 26))));
-                QTest::qWait(10);
+                if (!sendPacket(sim, *master, withAddress(7, QByteArray(16, char('A' + i % 26)))))
+                    return QStringList();
             }
             const QStringList lines = sim.waitTrace(40);
             *got = receive(*slave, 0, 200);
@@ -301,8 +292,7 @@ private slots:
         QVERIFY(sim.stats("S").contains(" station=closed "));
 
         // Nobody on S: the packet goes nowhere and is not kept for later.
-        QVERIFY(master->write("\x07"
-                              "early"));
+        QVERIFY(master->write(withAddress(7, "early")));
         QVERIFY(sim.waitTrace(1).value(0).endsWith(" absent:S"));
         // Sitting idle with a station missing must not keep the loop busy.
         const long before = cpuTicks(sim.pid());
@@ -314,12 +304,10 @@ private slots:
             auto slave = openStation(2, sim.linkPath("S"));
             QVERIFY(slave);
             QVERIFY(sim.waitStations({"S"}));
-            QVERIFY(master->write("\x07"
-                                  "late"));
+            QVERIFY(master->write(withAddress(7, "late")));
             QCOMPARE(receive(*slave, 4), QByteArray("late"));
             QVERIFY(slave->write("back"));
-            QCOMPARE(receive(*master, 5), QByteArray("\x07"
-                                                     "back"));
+            QCOMPARE(receive(*master, 5), withAddress(7, "back"));
             slave->close();
             slave.reset();
             QTest::qWait(50);
@@ -335,12 +323,10 @@ private slots:
         QVERIFY(master && slave);
         QVERIFY(sim.waitStations({"M", "S"}));
 
-        QVERIFY(master->write("\x07"
-                              "12345"));
+        QVERIFY(master->write(withAddress(7, "12345")));
         QCOMPARE(receive(*slave, 5), QByteArray("12345"));
         QVERIFY(slave->write("ab"));
-        QCOMPARE(receive(*master, 3), QByteArray("\x07"
-                                                 "ab"));
+        QCOMPARE(receive(*master, 3), withAddress(7, "ab"));
         const QString s = sim.stats("S");
         QVERIFY2(s.contains(" in_packets=1 in_bytes=2 out_packets=1 out_bytes=5 dropped=0 "),
                  qPrintable(s));
@@ -353,8 +339,7 @@ private slots:
         sim.closeConsole();
         QTest::qWait(100);
         QVERIFY(sim.running());
-        QVERIFY(master->write("\x07"
-                              "still"));
+        QVERIFY(master->write(withAddress(7, "still")));
         QCOMPARE(receive(*slave, 5), QByteArray("still"));
         QCOMPARE(sim.stop(SIGTERM), 0);
     }
@@ -368,8 +353,7 @@ private slots:
         QVERIFY(sim.waitStations({"M", "S"}));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(master->write("\x07"
-                              "slow"));
+        QVERIFY(master->write(withAddress(7, "slow")));
         QCOMPARE(receive(*slave, 4), QByteArray("slow"));
         QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
     }
