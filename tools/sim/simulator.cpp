@@ -21,6 +21,8 @@ constexpr Nanos kProbeInterval = 10 * kMillisecond;
 // Longest sleep of the loop when nothing is due.
 constexpr Nanos kIdleWait = 1000 * kMillisecond;
 constexpr std::size_t kMaxConsoleLine = 4096;
+// Bytes kept for a station that does not read.
+constexpr std::size_t kMaxBacklog = 65536;
 
 Nanos millis(double ms) {
     return Nanos(std::llround(ms * double(kMillisecond)));
@@ -322,6 +324,9 @@ void Simulator::flushOutput(Module& m, Nanos t) {
                 b = garble(b, key);
         }
         m.backlog.insert(m.backlog.end(), due.begin(), due.end());
+        if (m.backlog.size() > kMaxBacklog)
+            m.backlog.erase(m.backlog.begin(),
+                            m.backlog.begin() + std::ptrdiff_t(m.backlog.size() - kMaxBacklog));
     }
     while (!m.backlog.empty()) {
         const ssize_t n = ::write(m.port.fd(), m.backlog.data(), m.backlog.size());

@@ -50,6 +50,37 @@ struct Module {
 
 // The running simulation: one pseudo-terminal per module, a poll() loop,
 // framing, routing, register programming, pacing, faults, trace and console.
+//
+// How the modules behave where a real one leaves room:
+// - Stations come and go. A module whose station side nobody holds (POLLHUP
+//   on our side) is left out of poll() and probed every 10 ms instead, so the
+//   loop never spins; meanwhile its station's input cannot arrive, packets
+//   for it are dropped ("absent:NAME" in the trace) rather than kept, and
+//   whatever was still queued for it is flushed when it goes, so the next
+//   station starts clean.
+// - Framing is by arrival: a station's write reaches the module at once, and
+//   the frame gap is measured between arrivals (input is not paced). Output
+//   is paced at the module's baud rate, 10 bits a byte, after --latency.
+//   A packet is complete only after the gap: the module stores and forwards.
+// - A master's packet of the address byte alone carries nothing: dropped
+//   ("empty"). Several masters may exist, with any addresses (a master's own
+//   address is not used for routing); a slave's packet goes to every master.
+//   Slave addresses are unique on the command line; if reprogramming makes
+//   two slaves share one, both receive its packets, as on the radio.
+// - Programming mode (role "prog", or "prog NAME on"): the module answers
+//   register requests, relays nothing and receives nothing. Its line keeps
+//   the parity it had when it entered; on leaving, address and parity are
+//   taken from registers 0 and 3, as at a power-up with jumper 3 open. Other
+//   registers read back what was written (0 at start).
+// - A line mismatch (station baud or parity differs from the module's)
+//   garbles every byte that crosses that line, both ways: what the station
+//   writes is garbled before framing (so a master station's address byte
+//   is too, and such a packet usually reaches nobody), and what the module
+//   sends it (relayed packets, register replies) is garbled on the way out.
+// - Loss and corruption apply to relayed packets, not to register traffic,
+//   each delivery drawing from one seeded generator in packet order.
+// - Output a station does not read piles up to 64 KiB; beyond that the
+//   oldest bytes are dropped, as a module's buffer would overflow.
 class Simulator {
 public:
     explicit Simulator(const Options& options);
