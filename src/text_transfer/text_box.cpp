@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -19,11 +20,19 @@ QTextDocument* documentOf(QWidget* box) {
     return nullptr;
 }
 
+// Puts the caret after the last line and brings that place into view.
 void caretToEnd(QWidget* box) {
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
-        plain->moveCursor(QTextCursor::End);
-    else if (auto* rich = qobject_cast<QTextEdit*>(box))
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box)) {
+        // Text inserted at the caret moves it along, so it normally is at the
+        // end already; then scrolling is enough, and much cheaper than
+        // asking the box to find the caret again for every line.
+        if (!plain->textCursor().atEnd())
+            plain->moveCursor(QTextCursor::End);
+        plain->verticalScrollBar()->setValue(plain->verticalScrollBar()->maximum());
+        plain->horizontalScrollBar()->setValue(plain->horizontalScrollBar()->minimum());
+    } else if (auto* rich = qobject_cast<QTextEdit*>(box)) {
         rich->moveCursor(QTextCursor::End);
+    }
 }
 
 } // namespace
@@ -76,11 +85,15 @@ void forgetEdits(QWidget* box) {
 }
 
 void setText(QWidget* widget, const QString& text) {
-    if (auto* line = qobject_cast<QLineEdit*>(widget))
-        line->setText(text);
-    else if (auto* label = qobject_cast<QLabel*>(widget))
-        label->setText(text);
-    else if (auto* plain = qobject_cast<QPlainTextEdit*>(widget))
+    // The same text again is no change: the sender box would otherwise be
+    // redrawn for every received line.
+    if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+        if (line->text() != text)
+            line->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        if (label->text() != text)
+            label->setText(text);
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(widget))
         plain->setPlainText(text);
     else if (auto* rich = qobject_cast<QTextEdit*>(widget))
         rich->setPlainText(text);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -76,6 +77,13 @@ struct Form {
         if (auto* p = qobject_cast<QPlainTextEdit*>(w))
             return p->textCursor().atEnd();
         return qobject_cast<QTextEdit*>(w)->textCursor().atEnd();
+    }
+    bool caretInView(const char* name) {
+        QWidget* w = root.findChild<QWidget*>(QLatin1String(name));
+        if (auto* p = qobject_cast<QPlainTextEdit*>(w))
+            return p->viewport()->rect().contains(p->cursorRect());
+        auto* r = qobject_cast<QTextEdit*>(w);
+        return r->viewport()->rect().contains(r->cursorRect());
     }
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
@@ -278,6 +286,36 @@ private slots:
         QVERIFY(!form_->button("Command5")->isEnabled());
         QCOMPARE(form_->label("Label9"), QString::fromLatin1(kReceiveIdleCaption));
         QVERIFY(!channel_.isOpen());
+    }
+
+    void receiveBoxFollowsTheLastLine_data() { receivedLinesAreShown_data(); }
+    void receiveBoxFollowsTheLastLine() {
+        QFETCH(bool, richBoxes);
+        build(richBoxes);
+        QWidget* box = form_->root.findChild<QWidget*>(QStringLiteral("Text2"));
+        form_->root.resize(300, 200);
+        box->setGeometry(0, 0, 250, 120);
+        form_->root.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form_->root));
+        form_->click("Command6");
+        for (int i = 0; i < 200; ++i) {
+            channel_.inject(QByteArray::number(i) + "\r\n");
+            if (i % 50 == 0)
+                QCoreApplication::processEvents();
+        }
+        QVERIFY(form_->caretAtEnd("Text2"));
+        auto* scroll = qobject_cast<QAbstractScrollArea*>(box)->verticalScrollBar();
+        QVERIFY(scroll->maximum() > 0);
+        QTRY_VERIFY(form_->caretInView("Text2"));
+        // Moved away by the user, the caret comes back with the next line.
+        scroll->setValue(0);
+        if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+            plain->moveCursor(QTextCursor::Start);
+        else
+            qobject_cast<QTextEdit*>(box)->moveCursor(QTextCursor::Start);
+        channel_.inject("next\r\n");
+        QVERIFY(form_->caretAtEnd("Text2"));
+        QTRY_VERIFY(form_->caretInView("Text2"));
     }
 
     void receiveBoxKeepsItsTextAcrossReceptions() {
