@@ -49,7 +49,7 @@ TextPages::TextPages(const StationContext& ctx, Channel& channel, std::function<
     if (auto* b = button("Command9"))
         connect(b, &QAbstractButton::clicked, this, &TextPages::clearFile);
     if (auto* b = button("Command6"))
-        connect(b, &QAbstractButton::clicked, receiver_, &TextReceiver::receive);
+        connect(b, &QAbstractButton::clicked, this, &TextPages::startReceiving);
     if (auto* b = button("Command5"))
         connect(b, &QAbstractButton::clicked, receiver_, &TextReceiver::stop);
     if (auto* b = button("Command10"))
@@ -100,7 +100,8 @@ void TextPages::openFile() {
 }
 
 void TextPages::sendFile() {
-    if (!fileChosen_ || sender_->isBusy())
+    // Both share the text channel: one must not close it under the other.
+    if (!fileChosen_ || sender_->isBusy() || receiver_->isBusy())
         return;
     sender_->send(selectedFile_);
 }
@@ -111,6 +112,11 @@ void TextPages::clearFile() {
     clearBox(control("Text1"));
     fileChosen_ = false;
     enable("Command4", false);
+}
+
+void TextPages::startReceiving() {
+    if (!sender_->isBusy())
+        receiver_->receive();
 }
 
 void TextPages::onSendBusy(bool busy) {

@@ -45,6 +45,7 @@ private:
     void openFile();
     void sendFile();
     void clearFile();
+    void startReceiving();
     void onSendBusy(bool busy);
     void onReceiveBusy(bool busy);
     void showLine(const QByteArray& line, int sender);

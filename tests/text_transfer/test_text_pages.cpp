@@ -318,6 +318,23 @@ private slots:
         QTRY_VERIFY(form_->caretInView("Text2"));
     }
 
+    void sendAndReceiveNeverShareTheChannel() {
+        chosen_ = makeFile(QStringLiteral("r.txt"), "A\r\nB\r\n");
+        form_->click("Command3");
+        form_->click("Command6");
+        form_->button("Command4")->click(); // the other tab is locked; from code
+        QCOMPARE(pages_->sender().state(), TextSender::State::Idle);
+        QVERIFY(channel_.writes.isEmpty());
+        form_->click("Command5");
+
+        QSignalSpy finished(&pages_->sender(), &TextSender::finished);
+        form_->click("Command4");
+        form_->button("Command6")->click();
+        QCOMPARE(pages_->receiver().state(), TextReceiver::State::Idle);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(channel_.writes.size(), 2);
+    }
+
     void receiveBoxKeepsItsTextAcrossReceptions() {
         form_->click("Command6");
         channel_.inject("\r\nfirst\r\n");
