@@ -13,7 +13,7 @@
 #
 # Programs (override with the environment):
 #   RAVA2_DEMO  window program   (default: build/bin/rava2-demo)
-#   RAVA2_SIM   module simulator (default: build/bin/rava2-sim)
+#   RAVA2_SIM   module simulator (default: rava2-sim beside the window program)
 #
 # One station by hand against the simulator (any directory of yours will do):
 #   mkdir -p /tmp/rava2 && build/bin/rava2-sim --dir /tmp/rava2 M=master:0 S=slave:7 P=prog:5 &
@@ -24,7 +24,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 demo=${RAVA2_DEMO:-$root/build/bin/rava2-demo}
-sim=${RAVA2_SIM:-$root/build/bin/rava2-sim}
+sim=${RAVA2_SIM:-$(dirname "$demo")/rava2-sim}
 
 for program in "$sim" "$demo"; do
     if [[ ! -x $program ]]; then
@@ -39,11 +39,21 @@ window_pids=()
 
 cleanup() {
     trap - EXIT INT TERM
-    local pid
-    for pid in "${window_pids[@]}" $sim_pid; do
+    local pid pids=("${window_pids[@]}" $sim_pid)
+    for pid in "${pids[@]}"; do
         kill -TERM "$pid" 2>/dev/null || true
     done
-    for pid in "${window_pids[@]}" $sim_pid; do
+    # Give them 3 s to end on their own, then make sure.
+    for _ in $(seq 30); do
+        local left=0
+        for pid in "${pids[@]}"; do
+            kill -0 "$pid" 2>/dev/null && left=1
+        done
+        ((left)) || break
+        sleep 0.1
+    done
+    for pid in "${pids[@]}"; do
+        kill -KILL "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     rm -rf "$dir"
