@@ -9,272 +9,174 @@
 
 using namespace rava;
 using namespace rava::text;
-using rava::test::FakeChannel;
 
 namespace {
-
 constexpr int kIdleMs = 150;
-
-// What the receiver reported: each line as hex with its sender.
-struct Lines {
-    QStringList seen;
-    void attach(TextReceiver& r) {
-        QObject::connect(&r, &TextReceiver::lineReceived, [this](const QByteArray& line, int s) {
-            seen.append(QStringLiteral("%1:%2").arg(s).arg(QString::fromLatin1(line.toHex())));
-        });
-    }
-};
-
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
 }
-
-} // namespace
 
 class TextReceiverTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<FakeChannel> ch_;
-    bool master_ = false;
+    std::unique_ptr<test::FakeChannel> ch_;
     std::unique_ptr<TextReceiver> rx_;
-    Lines lines_;
+    std::unique_ptr<QSignalSpy> busy_;
+    bool master_ = false;
+    QStringList lines_; // "sender:line in hex"
+
+    OneShot* timer2() const { return rx_->findChild<OneShot*>(QStringLiteral("Timer2")); }
+    void inject(const char* hex) { ch_->inject(QByteArray::fromHex(hex)); }
+    bool ended() const {
+        return rx_->state() == TextReceiver::State::Idle && !ch_->isOpen() &&
+               !busy_->last().first().toBool() && !timer2()->isActive();
+    }
 
 private slots:
     void init() {
-        ch_ = std::make_unique<FakeChannel>();
-        master_ = false;
+        ch_ = std::make_unique<test::FakeChannel>();
         rx_ = std::make_unique<TextReceiver>(*ch_, [this] { return master_; });
         rx_->setIdleTimeout(kIdleMs);
-        lines_ = Lines();
-        lines_.attach(*rx_);
+        busy_ = std::make_unique<QSignalSpy>(rx_.get(), &TextReceiver::busyChanged);
+        master_ = false;
+        lines_.clear();
+        connect(rx_.get(), &TextReceiver::lineReceived, this, [this](const QByteArray& l, int s) {
+            lines_.append(QStringLiteral("%1:%2").arg(s).arg(QString::fromLatin1(l.toHex())));
+        });
     }
     void cleanup() {
+        busy_.reset();
         rx_.reset();
-        ch_.reset();
     }
 
-    void receiveOpensAndWaits() {
-        // Input that was waiting before Receive is thrown away.
+    void receiveDiscardsOldInputAndWaits() {
         QVERIFY(ch_->open());
-        ch_->inject("stale\r\n");
+        ch_->inject("stale\r\n"); // threshold 0: kept, no event
         ch_->close();
-        QSignalSpy busy(rx_.get(), &TextReceiver::busyChanged);
         QSignalSpy captions(rx_.get(), &TextReceiver::captionChanged);
         QVERIFY(rx_->receive());
-        QVERIFY(ch_->isOpen());
+        QVERIFY(ch_->isOpen() && ch_->input.isEmpty());
         QCOMPARE(ch_->receiveThreshold(), 1);
-        QCOMPARE(ch_->inputDiscards, 1);
-        QVERIFY(ch_->input.isEmpty());
-        QCOMPARE(busy.size(), 1);
-        QCOMPARE(busy.first().first().toBool(), true);
-        QCOMPARE(captions.first().first().toString(), QString::fromLatin1(kWaitingCaption));
+        QCOMPARE(busy_->size(), 1);
+        QCOMPARE(captions.first().first().toString(), QLatin1String(kWaitingCaption));
+        QVERIFY(!rx_->receive());
+        // No timeout before the first byte, not even for an empty event.
+        emit ch_->received();
+        QTest::qWait(2 * kIdleMs);
         QCOMPARE(rx_->state(), TextReceiver::State::WaitingFirst);
-        QVERIFY(!rx_->receive()); // already receiving
-        QCOMPARE(ch_->opens, 2);  // the one above and Receive's
+        QVERIFY(lines_.isEmpty());
     }
 
     void linesAndSenders_data() {
         QTest::addColumn<bool>("master");
-        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<QByteArrayList>("pieces");
         QTest::addColumn<QStringList>("expected");
-        using L = QList<QByteArray>;
-        QTest::newRow("slave line") << false << L{hex("41420d0a")} << QStringList{"0:41420d"};
-        QTest::newRow("master line") << true << L{hex("0741420d0a")} << QStringList{"7:41420d"};
-        QTest::newRow("pieces make one line")
-            << false << L{hex("41"), hex("42"), hex("0d"), hex("0a")} << QStringList{"0:41420d"};
-        QTest::newRow("address arrives alone")
-            << true << L{hex("07"), hex("41420d0a")} << QStringList{"7:41420d"};
-        QTest::newRow("every line of a batch")
-            << false << L{hex("410d0a420d0a430d0a")} << QStringList{"0:410d", "0:420d", "0:430d"};
-        QTest::newRow("every line of a master batch")
-            << true << L{hex("01410d0a02420d0a")} << QStringList{"1:410d", "2:420d"};
-        QTest::newRow("batch ends inside a line")
-            << false << L{hex("410d0a42"), hex("0d0a")} << QStringList{"0:410d", "0:420d"};
-        QTest::newRow("sender 10 is a line feed")
-            << true << L{hex("0a41420d0a")} << QStringList{"10:41420d"};
-        QTest::newRow("sender 10, empty line")
-            << true << L{hex("0a0d0a"), hex("0a430d0a")} << QStringList{"10:0d", "10:430d"};
-        QTest::newRow("empty master line") << true << L{hex("090d0a")} << QStringList{"9:0d"};
-        QTest::newRow("empty slave line") << false << L{hex("0d0a")} << QStringList{"0:0d"};
-        QTest::newRow("high bytes unchanged")
-            << true << L{hex("c880e9ff0d0a")} << QStringList{"200:80e9ff0d"};
-        QTest::newRow("bare LF ends a line") << false << L{hex("410a")} << QStringList{"0:41"};
+        using P = QByteArrayList;
+        QTest::newRow("slave") << false << P{"41420d0a"} << QStringList{"0:41420d"};
+        QTest::newRow("master") << true << P{"0741420d0a"} << QStringList{"7:41420d"};
+        QTest::newRow("line in pieces")
+            << false << P{"41", "420d", "0a"} << QStringList{"0:41420d"};
+        QTest::newRow("address alone") << true << P{"07", "410d0a"} << QStringList{"7:410d"};
+        QTest::newRow("several in one batch")
+            << true << P{"01410d0a02420d0a0343"} << QStringList{"1:410d", "2:420d"};
+        QTest::newRow("sender 10 (LF)")
+            << true << P{"0a410d0a", "0a0d0a"} << QStringList{"10:410d", "10:0d"};
+        QTest::newRow("empty lines") << false << P{"0d0a0a"} << QStringList{"0:0d", "0:"};
+        QTest::newRow("bytes 80-FF") << true << P{"c880e9ff0d0a"} << QStringList{"200:80e9ff0d"};
     }
     void linesAndSenders() {
         QFETCH(bool, master);
-        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(QByteArrayList, pieces);
         QFETCH(QStringList, expected);
         master_ = master;
         QVERIFY(rx_->receive());
         for (const QByteArray& piece : pieces)
-            ch_->inject(piece);
-        QCOMPARE(lines_.seen, expected);
+            inject(piece.constData());
+        QCOMPARE(lines_, expected);
         QCOMPARE(rx_->state(), TextReceiver::State::Receiving);
     }
 
-    void modeIsReadForEachNewLine() {
-        master_ = true;
-        QVERIFY(rx_->receive());
-        ch_->inject(hex("05410d0a"));
-        master_ = false;
-        ch_->inject(hex("05410d0a"));
-        QCOMPARE(lines_.seen, (QStringList{"5:410d", "0:05410d"}));
-    }
-
-    void idleTimeoutWaitsForTheFirstByte() {
-        QVERIFY(rx_->receive());
-        auto* timer2 = rx_->findChild<OneShot*>(QStringLiteral("Timer2"));
-        QVERIFY(timer2);
-        QVERIFY(!timer2->isActive());
-        QTest::qWait(2 * kIdleMs);
-        QCOMPARE(rx_->state(), TextReceiver::State::WaitingFirst);
-        QVERIFY(ch_->isOpen());
-        // A receive event that finds nothing does not count as a byte.
-        emit ch_->received();
-        QVERIFY(!timer2->isActive());
-        QCOMPARE(rx_->state(), TextReceiver::State::WaitingFirst);
-    }
-
-    void idleTimeoutEndsTheReception() {
-        QSignalSpy busy(rx_.get(), &TextReceiver::busyChanged);
-        QSignalSpy captions(rx_.get(), &TextReceiver::captionChanged);
-        QVERIFY(rx_->receive());
-        ch_->inject("AB\r\n");
-        QVERIFY(rx_->findChild<OneShot*>(QStringLiteral("Timer2"))->isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(rx_->state(), TextReceiver::State::Idle, 5000);
-        QVERIFY(!ch_->isOpen());
-        QCOMPARE(ch_->closes, 1);
-        QCOMPARE(busy.last().first().toBool(), false);
-        QCOMPARE(captions.last().first().toString(), QString::fromLatin1(kReceiveIdleCaption));
-        QCOMPARE(lines_.seen, QStringList{"0:41420d"});
-    }
-
     void everyByteRestartsTheIdleTimeout() {
+        QSignalSpy captions(rx_.get(), &TextReceiver::captionChanged);
         QVERIFY(rx_->receive());
         QElapsedTimer clock;
         clock.start();
-        // Bytes of one long line, each well inside the timeout of the
-        // previous one, for more than three timeouts in all.
-        while (clock.elapsed() < 4 * kIdleMs) {
+        while (clock.elapsed() < 4 * kIdleMs) { // bytes of one long line
             ch_->inject("x");
             QTest::qWait(kIdleMs / 3);
             QCOMPARE(rx_->state(), TextReceiver::State::Receiving);
         }
-        QVERIFY(lines_.seen.isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(rx_->state(), TextReceiver::State::Idle, 5000);
+        QVERIFY(lines_.isEmpty());
+        // Silence ends it, and the unfinished line is shown, not lost.
+        QTRY_VERIFY_WITH_TIMEOUT(ended(), 5000);
+        QCOMPARE(lines_.size(), 1);
+        QVERIFY(lines_.first().startsWith(QLatin1String("0:7878")));
+        QCOMPARE(captions.last().first().toString(), QLatin1String(kReceiveIdleCaption));
     }
 
-    void partialLineIsShownAtTheEnd_data() {
-        QTest::addColumn<bool>("master");
+    void partialMasterLineAtTimeout_data() {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("slave") << false << QByteArray("done\r\nhal") << "0:68616c";
-        QTest::newRow("master") << true << hex("03410d0a03484a") << "3:484a";
-        QTest::newRow("master, address only") << true << hex("03410d0a04") << "4:";
+        QTest::addColumn<QString>("last");
+        QTest::newRow("text") << QByteArray("03410d0a03484a") << "3:484a";
+        QTest::newRow("address only") << QByteArray("03410d0a04") << "4:";
     }
-    void partialLineIsShownAtTheEnd() {
-        QFETCH(bool, master);
+    void partialMasterLineAtTimeout() {
         QFETCH(QByteArray, bytes);
-        QFETCH(QString, expected);
-        master_ = master;
+        QFETCH(QString, last);
+        master_ = true;
         QVERIFY(rx_->receive());
-        ch_->inject(bytes);
-        QCOMPARE(lines_.seen.size(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(rx_->state(), TextReceiver::State::Idle, 5000);
-        QCOMPARE(lines_.seen.size(), 2);
-        QCOMPARE(lines_.seen.last(), expected);
+        inject(bytes.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(ended(), 5000);
+        QCOMPARE(lines_, (QStringList{"3:410d", last}));
     }
 
     void breakEndsTheReceptionForGood() {
-        QSignalSpy busy(rx_.get(), &TextReceiver::busyChanged);
-        QSignalSpy captions(rx_.get(), &TextReceiver::captionChanged);
         QVERIFY(rx_->receive());
-        ch_->inject("AB\r\n");
+        ch_->inject("AB\r\nhal");
         rx_->stop();
-        QCOMPARE(rx_->state(), TextReceiver::State::Idle);
-        QVERIFY(!ch_->isOpen());
-        QCOMPARE(busy.last().first().toBool(), false);
-        QCOMPARE(captions.last().first().toString(), QString::fromLatin1(kReceiveIdleCaption));
-        QVERIFY(!rx_->findChild<OneShot*>(QStringLiteral("Timer2"))->isActive());
-
-        // A new reception right away is not ended by the old timeout.
+        QVERIFY(ended());
+        QCOMPARE(lines_, (QStringList{"0:41420d", "0:68616c"}));
+        // A new reception right away is neither ended by the old timeout nor
+        // given what was left of the old one.
         QVERIFY(rx_->receive());
-        const int busyBefore = int(busy.size());
         QTest::qWait(3 * kIdleMs);
         QCOMPARE(rx_->state(), TextReceiver::State::WaitingFirst);
-        QVERIFY(ch_->isOpen());
-        QCOMPARE(int(busy.size()), busyBefore);
-        rx_->stop();
-        rx_->stop(); // a second Break changes nothing
-        QCOMPARE(ch_->closes, 2);
-    }
-
-    void breakKeepsAPartialLine() {
-        QVERIFY(rx_->receive());
-        ch_->inject("half");
-        rx_->stop();
-        QCOMPARE(lines_.seen, QStringList{"0:68616c66"});
-        // Nothing of it is left over for the next reception.
-        QVERIFY(rx_->receive());
         ch_->inject("B\r\n");
-        QCOMPARE(lines_.seen.last(), QStringLiteral("0:420d"));
+        QCOMPARE(lines_.last(), QStringLiteral("0:420d"));
+        rx_->stop();
+        rx_->stop();
+        QCOMPARE(ch_->closes, 2);
+        QCOMPARE(busy_->size(), 4);
     }
 
-    void openFailureLeavesReceiveUsable() {
+    void breakFromALineHandlerEndsOnce() {
+        connect(rx_.get(), &TextReceiver::lineReceived, rx_.get(), &TextReceiver::stop);
+        QVERIFY(rx_->receive());
+        ch_->inject("A\r\nB\r\nC");
+        QCOMPARE(lines_, QStringList{"0:410d"});
+        QVERIFY(ended());
+        QCOMPARE(busy_->size(), 2);
+        QCOMPARE(ch_->closes, 1);
+    }
+
+    void failuresEndCleanly() {
         ch_->failOpen = true;
-        QSignalSpy busy(rx_.get(), &TextReceiver::busyChanged);
         QSignalSpy failed(rx_.get(), &TextReceiver::failed);
         QVERIFY(!rx_->receive());
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.first().first().toString(), ch_->failReason);
-        QCOMPARE(busy.size(), 2);
-        QCOMPARE(busy.last().first().toBool(), false);
-        QCOMPARE(rx_->state(), TextReceiver::State::Idle);
-        ch_->failOpen = false;
-        QVERIFY(rx_->receive());
-    }
+        QCOMPARE(busy_->size(), 2); // locked and given back
+        QVERIFY(ended());
 
-    void lostChannelEndsTheReception() {
-        QSignalSpy busy(rx_.get(), &TextReceiver::busyChanged);
-        QSignalSpy failed(rx_.get(), &TextReceiver::failed);
+        ch_->failOpen = false;
         QVERIFY(rx_->receive());
         ch_->inject("par");
         ch_->close();
         emit ch_->lost(QStringLiteral("COM 1 (/dev/x): the device was removed."));
-        QCOMPARE(rx_->state(), TextReceiver::State::Idle);
-        QCOMPARE(lines_.seen, QStringList{"0:706172"});
-        QCOMPARE(failed.size(), 1);
-        QVERIFY(failed.first().first().toString().contains(QStringLiteral("device was removed")));
-        QCOMPARE(busy.last().first().toBool(), false);
-        QVERIFY(!rx_->findChild<OneShot*>(QStringLiteral("Timer2"))->isActive());
-    }
+        QVERIFY(ended());
+        QCOMPARE(lines_, QStringList{"0:706172"});
+        QVERIFY(failed.last().first().toString().contains(QLatin1String("device was removed")));
 
-    void breakFromALineHandlerEndsOnce() {
-        QSignalSpy busy(rx_.get(), &TextReceiver::busyChanged);
-        connect(rx_.get(), &TextReceiver::lineReceived, rx_.get(), &TextReceiver::stop);
         QVERIFY(rx_->receive());
-        ch_->inject("A\r\nB\r\nC");
-        QCOMPARE(lines_.seen, QStringList{"0:410d"});
-        QCOMPARE(rx_->state(), TextReceiver::State::Idle);
-        QCOMPARE(busy.size(), 2);
-        QCOMPARE(ch_->closes, 1);
-        QTest::qWait(2 * kIdleMs);
-        QCOMPARE(busy.size(), 2);
-    }
-
-    void inputWhileIdleIsLeftAlone() {
-        // The channel opened by someone else (a send): nothing is read.
-        QVERIFY(ch_->open());
-        ch_->setReceiveThreshold(1);
-        ch_->inject("X\r\n");
-        QCOMPARE(ch_->input, QByteArray("X\r\n"));
-        QVERIFY(lines_.seen.isEmpty());
-    }
-
-    void destroyingTheReceiverClosesTheChannel() {
-        QVERIFY(rx_->receive());
-        ch_->inject("A");
-        rx_.reset();
+        rx_.reset(); // destroying the receiver ends the reception
         QVERIFY(!ch_->isOpen());
     }
 };

@@ -5,48 +5,38 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
 using namespace rava;
 using namespace rava::text;
-using rava::test::FakeChannel;
 
 namespace {
 
-// A fake channel that also notes when each write was handed over.
-class TimedChannel : public FakeChannel {
+// A fake channel that also notes when each write was handed over (ns).
+class TimedChannel : public test::FakeChannel {
 public:
     TimedChannel() { clock.start(); }
     bool write(const QByteArray& bytes) override {
-        const bool ok = FakeChannel::write(bytes);
-        if (ok)
-            writtenAt.append(clock.nsecsElapsed());
-        return ok;
+        if (!FakeChannel::write(bytes))
+            return false;
+        at.append(clock.nsecsElapsed());
+        return true;
+    }
+    QString hex() const {
+        QStringList parts;
+        for (const QByteArray& w : writes)
+            parts.append(QString::fromLatin1(w.toHex()));
+        return parts.join(QLatin1Char('|'));
     }
     QElapsedTimer clock;
-    QList<qint64> writtenAt; // nanoseconds
+    QList<qint64> at;
 };
 
-constexpr int kPacingMs = 20;
-
-QList<QByteArray> hexList(const char* text) {
-    QList<QByteArray> list;
-    if (QByteArray(text) == "-")
-        return list;
-    for (const QByteArray& part : QByteArray(text).split('|'))
-        list.append(QByteArray::fromHex(part));
-    return list;
-}
-
-QString hexOf(const QList<QByteArray>& list) {
-    QStringList parts;
-    for (const QByteArray& b : list)
-        parts.append(QString::fromLatin1(b.toHex(' ')));
-    return parts.join(QStringLiteral(" | "));
-}
+constexpr qint64 kMs = 1000000;
+const QString kSent = QStringLiteral("busy waiting restored idle done");
+const QString kStopped = QStringLiteral("busy waiting restored idle failed stopped");
 
 } // namespace
 
@@ -54,252 +44,150 @@ class TextSenderTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    int files_ = 0;
+    std::unique_ptr<TimedChannel> ch_;
+    bool master_ = false;
+    int address_ = 0;
+    int pacing_ = 20;
+    std::unique_ptr<TextSender> sender_;
+    QStringList log_; // every signal of the sender, in order
+    QString error_;
 
-    QString makeFile(const QByteArray& bytes) {
-        const QString path = dir_.filePath(QStringLiteral("f%1.txt").arg(++files_));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
+    QString file(const QByteArray& bytes) {
+        QFile f(dir_.filePath(QStringLiteral("f.txt")));
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             return {};
-        f.write(bytes);
-        return path;
+        return f.fileName();
     }
+    QString log() const { return log_.join(QLatin1Char(' ')); }
 
 private slots:
+    void init() {
+        ch_ = std::make_unique<TimedChannel>();
+        master_ = false;
+        address_ = 0;
+        pacing_ = 20;
+        log_.clear();
+        sender_ = std::make_unique<TextSender>(
+            *ch_, [this] { return master_; }, [this] { return address_; },
+            [this] { return pacing_; });
+        TextSender* s = sender_.get();
+        connect(s, &TextSender::busyChanged, this,
+                [this](bool busy) { log_.append(busy ? "busy" : "idle"); });
+        connect(s, &TextSender::captionChanged, this, [this](const QString& c) {
+            log_.append(c == QLatin1String(kWaitingCaption)    ? "waiting"
+                        : c == QLatin1String(kSendIdleCaption) ? "restored"
+                                                               : c);
+        });
+        connect(s, &TextSender::failed, this, [this](const QString& e) {
+            log_.append("failed");
+            error_ = e;
+        });
+        connect(s, &TextSender::finished, this,
+                [this](bool ok) { log_.append(ok ? "done" : "stopped"); });
+    }
+    void cleanup() { sender_.reset(); }
+
     void wireBytes_data() {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<bool>("master");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<QList<QByteArray>>("writes");
-        QTest::newRow("slave AB, C")
-            << QByteArray("AB\r\nC\r\n") << false << 5 << hexList("41420d0a|430d0a");
-        QTest::newRow("master 5 AB, C")
-            << QByteArray("AB\r\nC\r\n") << true << 5 << hexList("0541420d0a|05430d0a");
-        QTest::newRow("slave empty line") << QByteArray("\r\n") << false << 0 << hexList("0d0a");
-        QTest::newRow("master empty line") << QByteArray("\r\n") << true << 9 << hexList("090d0a");
-        QTest::newRow("LF-only file is one write")
-            << QByteArray("A\nB\nC\n") << false << 0 << hexList("410a420a430a0d0a");
-        QTest::newRow("no final line break")
-            << QByteArray("AB\r\nC") << false << 0 << hexList("41420d0a|430d0a");
-        QTest::newRow("master address 0")
-            << QByteArray("A\r\n\r\nB") << true << 0 << hexList("00410d0a|000d0a|00420d0a");
-        QTest::newRow("high bytes unchanged") << QByteArray::fromHex("80e9ff0d0ac3a9") << true
-                                              << 200 << hexList("c880e9ff0d0a|c8c3a90d0a");
+        QTest::addColumn<int>("address"); // -1: slave
+        QTest::addColumn<QString>("writes");
+        QTest::newRow("slave") << QByteArray("AB\r\nC\r\n") << -1 << "41420d0a|430d0a";
+        QTest::newRow("master 5") << QByteArray("AB\r\nC\r\n") << 5 << "0541420d0a|05430d0a";
+        QTest::newRow("empty line, slave") << QByteArray("\r\n") << -1 << "0d0a";
+        QTest::newRow("empty line, master") << QByteArray("\r\n") << 9 << "090d0a";
+        QTest::newRow("empty file") << QByteArray() << 5 << "";
+        QTest::newRow("LF-only file") << QByteArray("A\nB\n") << -1 << "410a420a0d0a";
+        QTest::newRow("no final break") << QByteArray("AB\r\nC") << -1 << "41420d0a|430d0a";
+        QTest::newRow("address 0") << QByteArray("A\r\rB") << 0 << "00410d0a|000d0a|00420d0a";
+        QTest::newRow("bytes 80-FF")
+            << QByteArray("\x80\xe9\xff\r\n\xc3\xa9") << 200 << "c880e9ff0d0a|c8c3a90d0a";
     }
     void wireBytes() {
         QFETCH(QByteArray, file);
-        QFETCH(bool, master);
         QFETCH(int, address);
-        QFETCH(QList<QByteArray>, writes);
-
-        TimedChannel ch;
-        TextSender sender(
-            ch, [=] { return master; }, [=] { return address; }, [] { return kPacingMs; });
-        QSignalSpy finished(&sender, &TextSender::finished);
-        QVERIFY(sender.send(makeFile(file)));
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(finished.first().first().toBool(), true);
-        QCOMPARE(hexOf(ch.writes), hexOf(writes));
-        // Consecutive lines are never closer than the pacing interval.
-        for (int i = 1; i < ch.writtenAt.size(); ++i)
-            QVERIFY2(ch.writtenAt[i] - ch.writtenAt[i - 1] >= kPacingMs * 1000000LL,
-                     qPrintable(QString::number(ch.writtenAt[i] - ch.writtenAt[i - 1])));
-        QCOMPARE(ch.opens, 1);
-        QCOMPARE(ch.closes, 1);
-        QCOMPARE(ch.outputDiscards, 1);
-        QVERIFY(!ch.isOpen());
+        QFETCH(QString, writes);
+        master_ = address >= 0;
+        address_ = address;
+        QVERIFY(sender_->send(this->file(file)));
+        QTRY_COMPARE_WITH_TIMEOUT(log(), kSent, 5000);
+        QCOMPARE(ch_->hex(), writes);
+        for (int i = 1; i < ch_->at.size(); ++i)
+            QVERIFY(ch_->at[i] - ch_->at[i - 1] >= pacing_ * kMs);
+        QCOMPARE(QList<int>({ch_->opens, ch_->closes, ch_->outputDiscards}), QList<int>({1, 1, 1}));
     }
 
-    void sendRunsOnTimerStepsAndEndsAfterLastPause() {
-        TimedChannel ch;
-        TextSender sender(
-            ch, [] { return false; }, [] { return 0; }, [] { return 40; });
-        QSignalSpy busy(&sender, &TextSender::busyChanged);
-        QSignalSpy captions(&sender, &TextSender::captionChanged);
-        QSignalSpy finished(&sender, &TextSender::finished);
-        auto* timer1 = sender.findChild<OneShot*>(QStringLiteral("Timer1"));
-        QVERIFY(timer1);
-
-        QVERIFY(sender.send(makeFile("AB\r\nC\r\n")));
-        // send() hands over the first line and returns; the rest follows on
-        // Timer1's ticks.
-        QCOMPARE(ch.writes.size(), 1);
-        QCOMPARE(sender.state(), TextSender::State::Pacing);
-        QVERIFY(timer1->isActive());
+    void sendIsAChainOfTimer1Steps() {
+        pacing_ = 40;
+        auto* timer1 = sender_->findChild<OneShot*>(QStringLiteral("Timer1"));
+        QVERIFY(sender_->send(file("A\r\nB\r\n")));
+        // The first line is out and Timer1 runs; the rest follows its ticks.
+        QCOMPARE(ch_->writes.size(), 1);
+        QVERIFY(timer1 && timer1->isActive());
         QCOMPARE(timer1->interval(), 40);
-        QCOMPARE(busy.size(), 1);
-        QCOMPARE(busy.first().first().toBool(), true);
-        QCOMPARE(captions.size(), 1);
-        QCOMPARE(captions.first().first().toString(), QString::fromLatin1(kWaitingCaption));
-        QVERIFY(ch.isOpen());
-
-        QVERIFY(finished.wait(5000));
-        const qint64 end = ch.clock.nsecsElapsed();
-        QCOMPARE(ch.writes.size(), 2);
-        // The channel closes only after the last line's pause.
-        QVERIFY(end - ch.writtenAt.last() >= 40 * 1000000LL);
-        QCOMPARE(sender.state(), TextSender::State::Idle);
-        QVERIFY(!timer1->isActive());
-        QCOMPARE(busy.size(), 2);
-        QCOMPARE(busy.last().first().toBool(), false);
-        QCOMPARE(captions.last().first().toString(), QString::fromLatin1(kSendIdleCaption));
-    }
-
-    void emptyFileOpensClosesAndWritesNothing() {
-        FakeChannel ch;
-        TextSender sender(
-            ch, [] { return true; }, [] { return 3; }, [] { return kPacingMs; });
-        QSignalSpy busy(&sender, &TextSender::busyChanged);
-        QSignalSpy captions(&sender, &TextSender::captionChanged);
-        QSignalSpy finished(&sender, &TextSender::finished);
-        QSignalSpy failed(&sender, &TextSender::failed);
-        QVERIFY(sender.send(makeFile("")));
-        QTRY_COMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().first().toBool(), true);
-        QVERIFY(ch.writes.isEmpty());
-        QCOMPARE(ch.opens, 1);
-        QCOMPARE(ch.closes, 1);
-        QCOMPARE(busy.size(), 2);
-        QCOMPARE(busy[0][0].toBool(), true);
-        QCOMPARE(busy[1][0].toBool(), false);
-        QCOMPARE(captions.size(), 2);
-        QCOMPARE(captions[0][0].toString(), QString::fromLatin1(kWaitingCaption));
-        QCOMPARE(captions[1][0].toString(), QString::fromLatin1(kSendIdleCaption));
-        QVERIFY(failed.isEmpty());
+        QVERIFY(!sender_->send(file("X\r\n"))); // a second Send is refused
+        QTRY_COMPARE_WITH_TIMEOUT(log(), kSent, 5000);
+        QCOMPARE(ch_->hex(), QStringLiteral("410d0a|420d0a"));
+        // The channel is closed only once the last line's pause is over.
+        QVERIFY(ch_->clock.nsecsElapsed() - ch_->at.last() >= 40 * kMs);
+        QCOMPARE(ch_->opens, 1);
     }
 
     void modeAddressAndPacingAreReadForEveryLine() {
-        TimedChannel ch;
-        bool master = true;
-        int address = 1;
-        int pacing = 10;
-        TextSender sender(
-            ch, [&] { return master; }, [&] { return address; }, [&] { return pacing; });
-        // After each line the station settings change before the next one.
-        connect(&sender, &TextSender::lineWritten, this, [&](int index) {
-            if (index == 0) {
-                address = 2;
-                pacing = 80;
-            } else if (index == 1) {
-                master = false;
-            }
+        master_ = true;
+        address_ = 1;
+        pacing_ = 10;
+        connect(sender_.get(), &TextSender::lineWritten, this, [this](int index) {
+            address_ = 2;
+            pacing_ = 80;
+            master_ = index == 0;
         });
-        QSignalSpy finished(&sender, &TextSender::finished);
-        QVERIFY(sender.send(makeFile("a\rb\rc")));
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(hexOf(ch.writes), hexOf(hexList("01610d0a|02620d0a|630d0a")));
-        // The pause after line 0 was already armed with 10 ms; the one after
-        // line 1 was armed with 80 ms.
-        QVERIFY(ch.writtenAt[2] - ch.writtenAt[1] >= 80 * 1000000LL);
+        QVERIFY(sender_->send(file("a\rb\rc")));
+        QTRY_COMPARE_WITH_TIMEOUT(log(), kSent, 5000);
+        QCOMPARE(ch_->hex(), QStringLiteral("01610d0a|02620d0a|630d0a"));
+        QVERIFY(ch_->at[2] - ch_->at[1] >= 80 * kMs);
     }
 
     void channelThatCannotOpenChangesNothing() {
-        FakeChannel ch;
-        ch.failOpen = true;
-        TextSender sender(
-            ch, [] { return false; }, [] { return 0; }, [] { return kPacingMs; });
-        QSignalSpy busy(&sender, &TextSender::busyChanged);
-        QSignalSpy captions(&sender, &TextSender::captionChanged);
-        QSignalSpy failed(&sender, &TextSender::failed);
-        QSignalSpy finished(&sender, &TextSender::finished);
-        const QString path = makeFile("AB\r\n");
-        QVERIFY(!sender.send(path));
-        QCOMPARE(failed.size(), 1);
-        QCOMPARE(failed.first().first().toString(), ch.failReason);
-        QVERIFY(busy.isEmpty());
-        QVERIFY(captions.isEmpty());
-        QVERIFY(finished.isEmpty());
-        QCOMPARE(ch.outputDiscards, 0);
-        QCOMPARE(sender.state(), TextSender::State::Idle);
-
-        // Once the port is free the same send works.
-        ch.failOpen = false;
-        QVERIFY(sender.send(path));
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(ch.writes.size(), 1);
+        ch_->failOpen = true;
+        QVERIFY(!sender_->send(file("A\r\n")));
+        QCOMPARE(log(), QStringLiteral("failed"));
+        QCOMPARE(error_, ch_->failReason);
+        ch_->failOpen = false; // the tab stays usable
+        QVERIFY(sender_->send(file("A\r\n")));
     }
 
-    void fileThatCannotBeReadEndsCleanly() {
-        FakeChannel ch;
-        TextSender sender(
-            ch, [] { return false; }, [] { return 0; }, [] { return kPacingMs; });
-        QSignalSpy busy(&sender, &TextSender::busyChanged);
-        QSignalSpy captions(&sender, &TextSender::captionChanged);
-        QSignalSpy failed(&sender, &TextSender::failed);
-        QSignalSpy finished(&sender, &TextSender::finished);
-        const QString missing = dir_.filePath(QStringLiteral("gone.txt"));
-        QVERIFY(sender.send(missing));
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().first().toBool(), false);
-        QCOMPARE(failed.size(), 1);
-        QVERIFY2(failed.first().first().toString().contains(QStringLiteral("gone.txt")),
-                 qPrintable(failed.first().first().toString()));
-        QVERIFY(ch.writes.isEmpty());
-        QCOMPARE(ch.opens, 1);
-        QCOMPARE(ch.closes, 1);
-        QVERIFY(!ch.isOpen());
-        QCOMPARE(busy.size(), 2);
-        QCOMPARE(busy.last().first().toBool(), false);
-        QCOMPARE(captions.last().first().toString(), QString::fromLatin1(kSendIdleCaption));
-        QCOMPARE(sender.state(), TextSender::State::Idle);
+    void failureEndsTheSendCleanly_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("file missing") << "missing"
+                                      << "gone.txt";
+        QTest::newRow("channel lost") << "lost"
+                                      << "device was removed";
+        QTest::newRow("channel closed") << "closed"
+                                        << "no longer open";
     }
-
-    void secondSendWhileRunningIsRefused() {
-        FakeChannel ch;
-        TextSender sender(
-            ch, [] { return false; }, [] { return 0; }, [] { return kPacingMs; });
-        QSignalSpy finished(&sender, &TextSender::finished);
-        QVERIFY(sender.send(makeFile("1\r2\r3")));
-        QVERIFY(!sender.send(makeFile("X\r")));
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(ch.opens, 1);
-        QCOMPARE(hexOf(ch.writes), hexOf(hexList("310d0a|320d0a|330d0a")));
-        QCOMPARE(finished.size(), 1);
-    }
-
-    void lostChannelEndsTheSend() {
-        FakeChannel ch;
-        TextSender sender(
-            ch, [] { return false; }, [] { return 0; }, [] { return kPacingMs; });
-        QSignalSpy busy(&sender, &TextSender::busyChanged);
-        QSignalSpy failed(&sender, &TextSender::failed);
-        QSignalSpy finished(&sender, &TextSender::finished);
-        QVERIFY(sender.send(makeFile("1\r2\r3\r")));
-        QCOMPARE(ch.writes.size(), 1);
-        ch.close(); // the device went away: the channel closes itself and says so
-        emit ch.lost(QStringLiteral("COM 1 (/dev/x): the device was removed."));
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().first().toBool(), false);
-        QVERIFY(failed.first().first().toString().contains(QStringLiteral("device was removed")));
-        QCOMPARE(busy.last().first().toBool(), false);
-        QCOMPARE(sender.state(), TextSender::State::Idle);
-        QTest::qWait(3 * kPacingMs);
-        QCOMPARE(ch.writes.size(), 1);
-    }
-
-    void channelClosedBehindItsBackStopsTheSend() {
-        FakeChannel ch;
-        TextSender sender(
-            ch, [] { return false; }, [] { return 0; }, [] { return kPacingMs; });
-        QSignalSpy failed(&sender, &TextSender::failed);
-        QSignalSpy finished(&sender, &TextSender::finished);
-        QVERIFY(sender.send(makeFile("1\r2\r")));
-        ch.close();
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(ch.writes.size(), 1);
-        QCOMPARE(failed.size(), 1);
+    void failureEndsTheSendCleanly() {
+        QFETCH(QString, what);
+        QFETCH(QString, message);
+        QVERIFY(sender_->send(what == "missing" ? dir_.filePath("gone.txt") : file("1\r2\r3\r")));
+        const qsizetype written = ch_->writes.size();
+        if (what != "missing")
+            ch_->close();
+        if (what == "lost")
+            emit ch_->lost(QStringLiteral("COM 1 (/dev/x): the device was removed."));
+        QTRY_COMPARE(log(), kStopped);
+        QVERIFY2(error_.contains(message), qPrintable(error_));
+        QVERIFY(!ch_->isOpen());
+        QTest::qWait(3 * pacing_);
+        QCOMPARE(ch_->writes.size(), written);
     }
 
     void destroyingTheSenderEndsTheSend() {
-        FakeChannel ch;
-        auto sender = std::make_unique<TextSender>(
-            ch, [] { return false; }, [] { return 0; }, [] { return kPacingMs; });
-        QVERIFY(sender->send(makeFile("1\r2\r3\r")));
-        QVERIFY(ch.isOpen());
-        sender.reset();
-        QVERIFY(!ch.isOpen());
-        QTest::qWait(3 * kPacingMs);
-        QCOMPARE(ch.writes.size(), 1);
+        QVERIFY(sender_->send(file("1\r2\r")));
+        sender_.reset();
+        QVERIFY(!ch_->isOpen());
+        QTest::qWait(3 * pacing_);
+        QCOMPARE(ch_->writes.size(), 1);
     }
 };
 
