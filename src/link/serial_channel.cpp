@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <termios.h>
 #endif
 
@@ -25,6 +26,18 @@ PortRegistry& registry() {
     static PortRegistry r;
     return r;
 }
+
+bool deviceWritable(QSerialPort* port) {
+#ifdef Q_OS_UNIX
+    pollfd p{int(port->handle()), POLLOUT, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP));
+#else
+    Q_UNUSED(port);
+    return false;
+#endif
+}
+
+constexpr const char* kDrainDeadline = "rava-drain-deadline";
 
 QString deviceKey(const QString& path) {
     const QString canonical = QFileInfo(path).canonicalFilePath();
@@ -52,6 +65,7 @@ void drainThenClose(const QString& key, QSerialPort* port) {
     port->setParent(QCoreApplication::instance());
     registry().draining.insert(key, port);
     auto* deadline = new QTimer(port);
+    deadline->setObjectName(QLatin1String(kDrainDeadline));
     deadline->setSingleShot(true);
     QObject::connect(deadline, &QTimer::timeout, port, [key, port] { finishDrain(key, port); });
     QObject::connect(port, &QSerialPort::bytesWritten, port, [key, port] {
@@ -60,7 +74,7 @@ void drainThenClose(const QString& key, QSerialPort* port) {
     });
     QObject::connect(port, &QSerialPort::errorOccurred, port,
                      [key, port](QSerialPort::SerialPortError e) {
-                         if (e == QSerialPort::ResourceError || e == QSerialPort::WriteError)
+                         if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
                              finishDrain(key, port);
                      });
     deadline->start(drainDeadlineMs(port->bytesToWrite(), port->baudRate()));
@@ -245,7 +259,8 @@ bool SerialChannel::open(QString* error) {
     if (port) {
         // Still sending what this device was last given: carry on with it.
         QObject::disconnect(port, nullptr, nullptr, nullptr);
-        qDeleteAll(port->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly));
+        // Only our own timer: the port keeps timers of its own as children.
+        delete port->findChild<QTimer*>(QLatin1String(kDrainDeadline), Qt::FindDirectChildrenOnly);
         port->setParent(this);
         port->readAll();
         port->clear(QSerialPort::Input);
@@ -297,7 +312,15 @@ bool SerialChannel::isOpen() const {
 bool SerialChannel::write(const QByteArray& bytes) {
     if (!isOpen())
         return false;
-    return serial_->write(bytes) == bytes.size();
+    if (serial_->write(bytes) != bytes.size())
+        return false;
+    // Hand the bytes to the device now rather than on the next pass of the
+    // event loop, so that a pause timed from here is a pause on the line.
+    // Only when the device has room: a flush into a full device fails the
+    // port, and what it cannot take yet stays queued anyway.
+    if (deviceWritable(serial_))
+        serial_->flush();
+    return true;
 }
 
 QByteArray SerialChannel::readAll() {
@@ -338,14 +361,11 @@ void SerialChannel::onReadyRead() {
 void SerialChannel::onError(QSerialPort::SerialPortError error) {
     if (!serial_)
         return;
-    switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-        break;
-    default:
-        return; // not fatal for an open channel
-    }
+    // A device that went away shows as a resource or read error and ends the
+    // channel. A write that could not proceed this time is not fatal: what
+    // was not taken stays queued.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
     const QString reason = QStringLiteral("%1 (%2): %3.")
                                .arg(portLabel(port_), devicePath(),
                                     describeSerialError(error, serial_->errorString()));

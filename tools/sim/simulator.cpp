@@ -52,20 +52,20 @@ std::string join(const std::string& a, const std::string& b) {
 
 } // namespace
 
-Module::Module(const ModuleSpec& spec, const Options& options)
-    : name(spec.name), role(spec.role), address(spec.address), parity(options.parity),
-      baud(spec.baud ? spec.baud : options.baud), programming(spec.programming),
-      registers(std::uint8_t(spec.address), options.parity),
+Module::Module(const ModuleSpec& def, const Options& options)
+    : name(def.name), role(def.role), address(def.address), parity(options.parity),
+      baud(def.baud ? def.baud : options.baud), programming(def.programming),
+      registers(std::uint8_t(def.address), options.parity),
       framer(frameGap(options.frameGapMs, baud)), pacer(options.pacing ? baud : 0),
-      link(joinPath(options.dir, spec.name)) {}
+      link(joinPath(options.dir, def.name)) {}
 
 Simulator::Simulator(const Options& options)
     : options_(options), faults_(options.seed), latency_(millis(options.latencyMs)) {
     faults_.loss = options.loss;
     faults_.corrupt = options.corrupt;
     modules_.reserve(options.modules.size());
-    for (const auto& spec : options.modules)
-        modules_.emplace_back(spec, options);
+    for (const auto& def : options.modules)
+        modules_.emplace_back(def, options);
     start_ = now();
 }
 

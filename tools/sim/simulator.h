@@ -24,7 +24,7 @@ struct ModuleStats {
 };
 
 struct Module {
-    Module(const ModuleSpec& spec, const Options& options);
+    Module(const ModuleSpec& def, const Options& options);
 
     std::string name;
     Role role;
