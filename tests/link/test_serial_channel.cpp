@@ -18,6 +18,24 @@ QByteArray everyByte() {
     return all;
 }
 
+// Points "COM n" at the station side of `pty`.
+void wire(int port, const Pty& pty) {
+    qputenv(QByteArray("RAVA2_COM" + QByteArray::number(port)).constData(),
+            pty.stationPath().toLocal8Bit());
+}
+
+// Everything the channel delivers within `ms`, up to `count` bytes.
+QByteArray readFrom(Channel& ch, int count, int ms = 3000) {
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.size() < count && clock.elapsed() < ms) {
+        QTest::qWait(5);
+        got += ch.readAll();
+    }
+    return got;
+}
+
 } // namespace
 
 class SerialChannelTest : public QObject {
@@ -31,7 +49,7 @@ private slots:
     void bytesTravelBothWaysUnchanged() {
         Pty pty;
         QVERIFY(pty.valid());
-        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        wire(1, pty);
         SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 1);
         QVERIFY(ch.setSettings(QStringLiteral("115200,n,8,1")));
         QString error;
@@ -43,15 +61,7 @@ private slots:
 
         QSignalSpy received(&ch, &Channel::received);
         QVERIFY(pty.send(everyByte()));
-        QByteArray back;
-        QElapsedTimer clock;
-        clock.start();
-        while (back.size() < 256 && clock.elapsed() < 3000) {
-            if (received.isEmpty())
-                received.wait(200);
-            back += ch.readAll();
-        }
-        QCOMPARE(back, everyByte());
+        QCOMPARE(readFrom(ch, 256), everyByte());
         QVERIFY(!received.isEmpty());
         // As text every byte is one character with the byte's value.
         QVERIFY(pty.send(QByteArray("\xe9\x0a", 2)));
@@ -63,7 +73,7 @@ private slots:
 
     void noReceiveEventsBelowThreshold() {
         Pty pty;
-        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        wire(1, pty);
         SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 0);
         QVERIFY(ch.open());
         QSignalSpy received(&ch, &Channel::received);
@@ -80,7 +90,7 @@ private slots:
 
     void lineSettingAppliesAtOnceOnOpenChannel() {
         Pty pty;
-        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        wire(1, pty);
         SerialChannel ch(QStringLiteral("MSComm3"), 1024, 512, 1);
         QVERIFY(ch.setSettings(QStringLiteral("115200,n,8,1")));
         QVERIFY(ch.open());
@@ -97,16 +107,9 @@ private slots:
         QVERIFY(pty.send(QByteArray("\xff\x00\xff"
                                     "A",
                                     4)));
-        QByteArray got;
-        QElapsedTimer clock;
-        clock.start();
-        while (got.size() < 4 && clock.elapsed() < 3000) {
-            QTest::qWait(5);
-            got += ch.readAll();
-        }
-        QCOMPARE(got, QByteArray("\xff\x00\xff"
-                                 "A",
-                                 4));
+        QCOMPARE(readFrom(ch, 4), QByteArray("\xff\x00\xff"
+                                             "A",
+                                             4));
         QVERIFY(ch.setSettings(QStringLiteral("19200,n,8,1")));
         QCOMPARE(pty.stationParity(), 'n');
     }
@@ -131,8 +134,8 @@ private slots:
 
     void portChoiceWaitsForNextOpen() {
         Pty one, two;
-        qputenv("RAVA2_COM1", one.stationPath().toLocal8Bit());
-        qputenv("RAVA2_COM2", two.stationPath().toLocal8Bit());
+        wire(1, one);
+        wire(2, two);
         SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 0);
         QVERIFY(ch.open());
         ch.setPort(2);
@@ -148,7 +151,7 @@ private slots:
 
     void closeDeliversEverythingHandedOver() {
         Pty pty;
-        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        wire(1, pty);
         SerialChannel ch(QStringLiteral("MSComm2"), 4096, 4096, 1);
         QVERIFY(ch.open());
         QByteArray big;
@@ -164,7 +167,7 @@ private slots:
 
     void reopenWhileDrainingKeepsQueuedBytes() {
         Pty pty;
-        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        wire(1, pty);
         SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 0);
         QVERIFY(ch.open());
         QByteArray big(50000, 'x');
@@ -177,7 +180,7 @@ private slots:
 
     void secondChannelOnHeldDeviceIsRefused() {
         Pty pty;
-        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        wire(1, pty);
         SerialChannel polling(QStringLiteral("MSComm3"), 1024, 512, 1);
         SerialChannel text(QStringLiteral("MSComm1"), 1024, 512, 0);
         QVERIFY(polling.open());
@@ -207,7 +210,7 @@ private slots:
 
     void vanishingDeviceClosesTheChannel() {
         auto pty = std::make_unique<Pty>();
-        qputenv("RAVA2_COM1", pty->stationPath().toLocal8Bit());
+        wire(1, *pty);
         SerialChannel ch(QStringLiteral("MSComm1"), 1024, 512, 1);
         QVERIFY(ch.open());
         QSignalSpy lost(&ch, &Channel::lost);

@@ -22,7 +22,10 @@ public:
     // Reads what the station wrote, waiting at most timeoutMs for `count`
     // bytes (or for anything when count is 0), while Qt's events keep running.
     QByteArray receive(int count, int timeoutMs);
-    // True while some process holds the station side open.
+    // True while some process holds the station side open. A station side
+    // that was never opened also reads as open (the driver reports no hang-up
+    // until a first close), so tests open and close it once before relying
+    // on this.
     bool stationOpen();
     // Waits (running events) until stationOpen() equals `open`.
     bool waitStationOpen(bool open, int timeoutMs);
