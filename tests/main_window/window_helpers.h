@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTabBar>
 #include <QtTest>
+#include <memory>
 
 namespace rava::test {
 
@@ -13,34 +14,43 @@ namespace rava::test {
 class RecordingMessenger : public Messenger {
 public:
     void error(const QString& text) override { errors << text; }
-    void info(const QString& title, const QString& text) override {
-        infoTitles << title;
-        infoTexts << text;
-    }
+    void info(const QString& title, const QString&) override { infoTitles << title; }
     QStringList errors;
     QStringList infoTitles;
-    QStringList infoTexts;
 };
 
-template <typename T> T* child(const QWidget* window, const QString& name) {
-    T* w = window->findChild<T*>(name);
-    if (!w)
-        qWarning("no control %s of the expected kind", qPrintable(name));
-    return w;
-}
-template <typename T> T* child(const QWidget* window, const char* name) {
-    return child<T>(window, QString::fromLatin1(name));
-}
+// Shared set-up of the window tests: a shown window whose messages are kept.
+class WindowTest : public QObject {
+protected:
+    void start() {
+        messages = RecordingMessenger();
+        window = std::make_unique<MainWindow>();
+        window->setMessenger(&messages);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
 
-// Chooses a tab the way the user does: a click on it.
-inline void clickTab(MainWindow& window, int index) {
-    QTabBar* bar = window.tabStrip()->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
-}
+    template <typename T = QWidget> T* get(const char* name) const {
+        T* w = window->findChild<T*>(QLatin1String(name));
+        if (!w)
+            qWarning("no control %s of the expected kind", name);
+        return w;
+    }
 
-// Clicks a button-like control in its middle.
-inline void clickControl(QWidget* w) {
-    QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
-}
+    // Clicks a button-like control in its middle.
+    void click(const char* name) {
+        QWidget* w = get(name);
+        QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+    }
+
+    // Chooses a tab the way the user does: a click on it.
+    void clickTab(int index) {
+        QTabBar* bar = window->tabStrip()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    }
+
+    std::unique_ptr<MainWindow> window;
+    RecordingMessenger messages;
+};
 
 } // namespace rava::test
