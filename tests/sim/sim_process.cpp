@@ -21,94 +21,62 @@ SimProcess::SimProcess(const QStringList& args) : args_(args) {
 }
 
 SimProcess::~SimProcess() {
-    if (running()) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
+    proc_.kill();
+    proc_.waitForFinished(5000);
 }
 
 bool SimProcess::start(int timeoutMs) {
     proc_.start(simBinary(), args_);
-    if (!proc_.waitForStarted(timeoutMs))
-        return false;
     QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        const QString line = takeLine(int(deadline.remainingTime()));
-        if (line == QLatin1String("ready"))
+    while (proc_.waitForStarted(timeoutMs) && !deadline.hasExpired())
+        if (takeLine(int(deadline.remainingTime())) == QLatin1String("ready"))
             return true;
-        if (line.isNull() && !running())
-            return false;
-    }
     return false;
+}
+
+std::vector<Station> SimProcess::startWithStations(const QStringList& modules) {
+    std::vector<Station> stations;
+    if (!start())
+        return {};
+    for (const QString& m : modules)
+        if (!stations.emplace_back(openStation(int(stations.size()) + 1,
+                                               linkPath(m.section(':', 0, 0)), m.section(':', 1))))
+            return {};
+    return waitStations(modules) ? std::move(stations) : std::vector<Station>();
 }
 
 QString SimProcess::takeLine(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const int nl = out_.indexOf('\n');
-        if (nl >= 0) {
-            const QString line = QString::fromLocal8Bit(out_.left(nl));
-            out_.remove(0, nl + 1);
-            return line;
-        }
-        if (deadline.hasExpired() || !running())
-            return {};
+    while (!proc_.canReadLine() && running() && !deadline.hasExpired())
         proc_.waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(50))));
-        out_ += proc_.readAllStandardOutput();
-    }
+    return proc_.canReadLine() ? QString::fromLocal8Bit(proc_.readLine()).chopped(1) : QString();
 }
 
-QString SimProcess::linkPath(const QString& module) const {
-    return links_.filePath(module);
-}
-
-QString SimProcess::command(const QString& line, int timeoutMs) {
-    const QStringList lines = exchange(line, timeoutMs);
-    return lines.isEmpty() || !lines.last().startsWith(QLatin1String("ok")) ? QString()
-                                                                            : lines.last();
-}
-
-QStringList SimProcess::exchange(const QString& line, int timeoutMs) {
+QStringList SimProcess::command(const QString& line, int timeoutMs) {
     send(line);
     QStringList lines;
     QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
+    while (!deadline.hasExpired() && running() &&
+           !lines.value(lines.size() - 1).startsWith(QLatin1String("ok"))) {
         const QString answer = takeLine(int(deadline.remainingTime()));
-        if (answer.isNull()) {
-            if (!running())
-                break;
-            continue;
-        }
-        lines << answer;
-        if (answer.startsWith(QLatin1String("ok")))
-            break;
+        if (!answer.isNull())
+            lines << answer;
     }
     return lines;
 }
 
-QString SimProcess::stats(const QString& module) {
-    const QString prefix = QStringLiteral("stats %1 ").arg(module);
-    for (const QString& l : exchange(QStringLiteral("stats")))
-        if (l.startsWith(prefix))
-            return l;
-    return {};
-}
-
 bool SimProcess::waitStations(const QStringList& modules, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        const QStringList lines = exchange(QStringLiteral("stats"));
-        int open = 0;
+    for (;;) {
+        const QStringList lines = command(QStringLiteral("stats")).filter(" station=open ");
+        const QString open = QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
+        int seen = 0;
         for (const QString& m : modules)
-            for (const QString& l : lines)
-                if (l.startsWith(QStringLiteral("stats %1 ").arg(m)) &&
-                    l.contains(QLatin1String(" station=open ")))
-                    ++open;
-        if (open == modules.size())
-            return true;
+            seen += open.contains("\nstats " + m.section(':', 0, 0) + ' ');
+        if (seen == modules.size() || deadline.hasExpired())
+            return seen == modules.size();
         QTest::qWait(10);
     }
-    return false;
 }
 
 void SimProcess::send(const QString& line) {
@@ -116,16 +84,11 @@ void SimProcess::send(const QString& line) {
     proc_.waitForBytesWritten(1000);
 }
 
-QString SimProcess::errors() {
-    err_ += proc_.readAllStandardError();
-    return QString::fromLocal8Bit(err_);
-}
-
 QStringList SimProcess::trace() const {
     QFile f(work_.filePath(QStringLiteral("trace.txt")));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return f.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+               : QStringList();
 }
 
 QStringList SimProcess::waitTrace(int count, int timeoutMs) const {
@@ -139,23 +102,19 @@ QStringList SimProcess::waitTrace(int count, int timeoutMs) const {
 }
 
 int SimProcess::stop(int signal, int timeoutMs) {
-    if (!running())
+    if (!running() || ::kill(pid_t(proc_.processId()), signal) != 0 ||
+        !proc_.waitForFinished(timeoutMs))
         return -1;
-    ::kill(pid_t(proc_.processId()), signal);
-    if (!proc_.waitForFinished(timeoutMs))
-        return -1;
-    err_ += proc_.readAllStandardError();
     return proc_.exitStatus() == QProcess::NormalExit ? proc_.exitCode() : -1;
 }
 
-std::unique_ptr<SerialChannel> openStation(int port, const QString& path, const QString& settings) {
+Station openStation(int port, const QString& path, const QString& settings) {
     qputenv(QByteArray("RAVA2_COM" + QByteArray::number(port)).constData(), path.toLocal8Bit());
     auto ch = std::make_unique<SerialChannel>(QStringLiteral("station%1").arg(port), 4096, 4096, 1);
     ch->setPort(port);
-    if (!ch->setSettings(settings))
-        return nullptr;
     QString error;
-    if (!ch->open(&error)) {
+    if (!ch->setSettings(settings.isEmpty() ? QStringLiteral("115200,n,8,1") : settings) ||
+        !ch->open(&error)) {
         qWarning("%s", qPrintable(error));
         return nullptr;
     }

@@ -7,8 +7,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <vector>
 
 namespace rava::test {
+
+using Station = std::unique_ptr<SerialChannel>;
 
 // The module simulator running as a child process, with its links in a
 // private directory and its trace in a file.
@@ -20,51 +23,43 @@ public:
 
     // Starts the simulator and waits for "ready".
     bool start(int timeoutMs = 10000);
-    QString linkPath(const QString& module) const;
+    // Starts it and opens a station on each of `modules` ("NAME" or
+    // "NAME:SETTINGS") as ports 1, 2, ...; returns them once the simulator
+    // sees them all, or nothing.
+    std::vector<Station> startWithStations(const QStringList& modules);
+    QString linkPath(const QString& module) const { return links_.filePath(module); }
     QString linkDir() const { return links_.path(); }
     qint64 pid() const { return proc_.processId(); }
 
-    // Sends a console line and waits for the "ok ..." answer; returns it
-    // (empty on timeout).
-    QString command(const QString& line, int timeoutMs = 5000);
-    // The same, returning every line printed up to and including the answer.
-    QStringList exchange(const QString& line, int timeoutMs = 5000);
-    // The "stats" line of one module (empty if none).
-    QString stats(const QString& module);
+    // Sends a console line; returns what it printed up to its "ok ..." answer.
+    QStringList command(const QString& line, int timeoutMs = 5000);
     // Waits until the simulator sees a station on each of `modules`.
     bool waitStations(const QStringList& modules, int timeoutMs = 5000);
-    // Sends a console line that expects no answer.
     void send(const QString& line);
     void closeConsole() { proc_.closeWriteChannel(); }
-    QString errors();
 
-    // Trace lines so far, and waiting for at least `count` of them.
     QStringList trace() const;
+    // Waits for at least `count` trace lines.
     QStringList waitTrace(int count, int timeoutMs = 5000) const;
 
     // Sends `signal` and waits for the end; returns the exit code, or -1.
     int stop(int signal, int timeoutMs = 10000);
-    bool running() const { return proc_.state() != QProcess::NotRunning; }
 
 private:
     QString takeLine(int timeoutMs);
+    bool running() const { return proc_.state() != QProcess::NotRunning; }
 
     QTemporaryDir links_;
     QTemporaryDir work_;
     QStringList args_;
     QProcess proc_;
-    QByteArray out_;
-    QByteArray err_;
 };
 
-// A station: the project's serial channel opened on a simulator link as
-// port `port` (RAVA2_COMn points at the link).
-std::unique_ptr<SerialChannel>
-openStation(int port, const QString& path,
-            const QString& settings = QStringLiteral("115200,n,8,1"));
+// The project's serial channel opened on a simulator link as port `port`
+// (RAVA2_COMn points at the link); empty settings mean 115200 8N1.
+Station openStation(int port, const QString& path, const QString& settings = {});
 
-// Collects what a channel receives until `count` bytes (or, for 0, until
-// `timeoutMs` has passed).
+// What a channel receives until `count` bytes (for 0: until `timeoutMs`).
 QByteArray receive(Channel& channel, int count, int timeoutMs = 3000);
 
 QString simBinary();
