@@ -1,0 +1,354 @@
+// The text sender and receiver on an in-memory channel, and the pages that
+// wire them to the controls of the two text tabs.
+#include "link/messenger.h"
+#include "link/one_shot.h"
+#include "support/fake_channel.h"
+#include "text_transfer/captions.h"
+#include "text_transfer/text_pages.h"
+#include "text_transfer/text_receiver.h"
+#include "text_transfer/text_sender.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace rava;
+using namespace rava::text;
+
+namespace {
+
+// A fake channel that also notes when each write was handed over (ns).
+class TimedChannel : public test::FakeChannel {
+public:
+    TimedChannel() { clock.start(); }
+    bool write(const QByteArray& bytes) override {
+        at.append(clock.nsecsElapsed());
+        return FakeChannel::write(bytes);
+    }
+    QString hex() const {
+        QStringList each;
+        for (const QByteArray& w : writes)
+            each.append(QString::fromLatin1(w.toHex()));
+        return each.join(QLatin1Char('|'));
+    }
+    QElapsedTimer clock;
+    QList<qint64> at;
+};
+
+constexpr qint64 kMs = 1000000;
+constexpr int kIdleMs = 150;
+constexpr int kPacingMs = 20;
+const QString kSent = QStringLiteral("busy waiting send-idle idle done");
+const QString kStopped = QStringLiteral("busy waiting send-idle idle failed stopped");
+const QString kReceived = QStringLiteral("busy waiting receive-idle idle");
+const QString kDialog = QStringLiteral("Select the source file|Text files (*.txt)");
+
+} // namespace
+
+class TextTransferTest : public QObject, public Messenger {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::unique_ptr<TimedChannel> ch_;
+    std::unique_ptr<TextSender> sender_;
+    std::unique_ptr<TextReceiver> rx_;
+    std::unique_ptr<QWidget> form_;
+    std::unique_ptr<TextPages> pages_; // its own sender and receiver on ch_
+    bool master_ = false;
+    int address_ = 0;
+    QStringList log_;   // signals, messages, tab locks and dialogs, in order
+    QStringList lines_; // received lines, "sender:line in hex"
+    QString error_;     // the last failure signalled
+    QString chosen_;    // what the file dialog returns
+
+    void error(const QString& text) override { log_.append(text); }
+    void info(const QString&, const QString&) override {}
+
+    QString file(const QByteArray& bytes) {
+        QFile f(dir_.filePath(QStringLiteral("f.txt")));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+        return f.fileName();
+    }
+    QString log() const { return log_.join(QLatin1Char(' ')); }
+    bool ended() const {
+        return rx_->state() == TextReceiver::State::Idle && !ch_->isOpen() &&
+               !rx_->findChild<OneShot*>(QStringLiteral("Timer2"))->isActive();
+    }
+    template <typename T> void watch(T* t) {
+        connect(t, &T::busyChanged, this, [this](bool on) { log_.append(on ? "busy" : "idle"); });
+        connect(t, &T::captionChanged, this, [this](const QString& c) {
+            log_.append(c == QLatin1String(kWaitingCaption)       ? "waiting"
+                        : c == QLatin1String(kSendIdleCaption)    ? "send-idle"
+                        : c == QLatin1String(kReceiveIdleCaption) ? "receive-idle"
+                                                                  : c);
+        });
+        connect(t, &T::failed, this, [this](const QString& e) {
+            log_.append("failed");
+            error_ = e;
+        });
+    }
+
+    template <typename T = QWidget> T* w(const char* name) {
+        return form_->findChild<T*>(QLatin1String(name));
+    }
+    bool enabled(const char* name) { return w(name)->isEnabled(); }
+    void click(const char* name) { QTest::mouseClick(w(name), Qt::LeftButton); }
+    QString text(const char* name) {
+        // The document's own characters (toPlainText() turns 0xA0 into a blank).
+        if (auto* box = w<QPlainTextEdit>(name))
+            return box->document()->toRawText().replace(QChar::ParagraphSeparator, '\n');
+        return w(name)->property("text").toString(); // a label or a line box
+    }
+    // The controls of the text tabs, and the pages on them: remote address 4,
+    // 15 ms pacing.
+    void buildPages() {
+        form_ = std::make_unique<QWidget>();
+        auto add = [](QWidget* c, const char* name) { c->setObjectName(QLatin1String(name)); };
+        for (const char* name :
+             {"Command3", "Command4", "Command9", "Command6", "Command5", "Command10"})
+            add(new QPushButton(form_.get()), name);
+        w("Command4")->setEnabled(false);
+        w("Command5")->setEnabled(false);
+        add(new QLabel(form_.get()), "Label8");
+        add(new QLabel(form_.get()), "Label9");
+        add(new QLineEdit(form_.get()), "Text8");
+        add(new QPlainTextEdit(form_.get()), "Text1");
+        add(new QPlainTextEdit(form_.get()), "Text2");
+        StationContext ctx;
+        ctx.form = form_.get();
+        ctx.messenger = this;
+        ctx.isMaster = [this] { return master_; };
+        ctx.remoteAddress = [] { return 4; };
+        ctx.lockTabs = [this](int keep, bool on) {
+            log_.append(QStringLiteral("%1 %2").arg(on ? "lock" : "unlock").arg(keep));
+        };
+        ctx.chooseFile = [this](const QString& title, const QString& filter) {
+            log_.append(title + QLatin1Char('|') + filter);
+            return chosen_;
+        };
+        pages_ = std::make_unique<TextPages>(ctx, *ch_, [] { return 15; });
+    }
+
+private slots:
+    void init() {
+        ch_ = std::make_unique<TimedChannel>();
+        master_ = false;
+        address_ = 0;
+        log_.clear();
+        lines_.clear();
+        sender_ = std::make_unique<TextSender>(
+            *ch_, [this] { return master_; }, [this] { return address_; },
+            [] { return kPacingMs; });
+        rx_ = std::make_unique<TextReceiver>(*ch_, [this] { return master_; });
+        rx_->setIdleTimeout(kIdleMs);
+        watch(sender_.get());
+        watch(rx_.get());
+        connect(sender_.get(), &TextSender::finished, this,
+                [this](bool ok) { log_.append(ok ? "done" : "stopped"); });
+        connect(rx_.get(), &TextReceiver::lineReceived, this, [this](const QByteArray& l, int s) {
+            lines_.append(QStringLiteral("%1:%2").arg(s).arg(QString::fromLatin1(l.toHex())));
+        });
+    }
+    void cleanup() {
+        pages_.reset();
+        sender_.reset();
+        rx_.reset();
+    }
+
+    void wireBytes_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("address"); // -1: slave
+        QTest::addColumn<QString>("writes");
+        QTest::newRow("slave") << QByteArray("AB\r\nC\r\n") << -1 << "41420d0a|430d0a";
+        QTest::newRow("master 5") << QByteArray("AB\r\nC\r\n") << 5 << "0541420d0a|05430d0a";
+        QTest::newRow("empty line") << QByteArray("\r\n") << 9 << "090d0a";
+        QTest::newRow("empty file") << QByteArray() << 5 << "";
+        QTest::newRow("LF-only file") << QByteArray("A\nB\n") << -1 << "410a420a0d0a";
+        QTest::newRow("no final break") << QByteArray("AB\r\nC") << -1 << "41420d0a|430d0a";
+        QTest::newRow("LF after CR LF") << QByteArray("A\r\n\nB") << -1 << "410d0a|0a420d0a";
+        QTest::newRow("address 0") << QByteArray("A\r\rB") << 0 << "00410d0a|000d0a|00420d0a";
+        QTest::newRow("NUL, bytes 80-FF")
+            << QByteArray("\x80\0\xff\r\n\xc3\xa9", 7) << 200 << "c88000ff0d0a|c8c3a90d0a";
+    }
+    void wireBytes() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, address);
+        QFETCH(QString, writes);
+        master_ = address >= 0;
+        address_ = address;
+        QVERIFY(sender_->send(file(bytes)));
+        QTRY_COMPARE(log(), kSent);
+        QCOMPARE(ch_->hex(), writes);
+        QCOMPARE(QList<int>({ch_->opens, ch_->closes}), QList<int>({1, 1}));
+        for (int i = 1; i < ch_->at.size(); ++i)
+            QVERIFY(ch_->at[i] - ch_->at[i - 1] >= kPacingMs * kMs);
+    }
+
+    void sendFailures_data() {
+        QTest::addColumn<QString>("message");
+        QTest::newRow("channel refused") << "refused";
+        QTest::newRow("file missing") << "gone.txt";
+        QTest::newRow("file unreadable") << "Cannot read";
+        QTest::newRow("channel lost") << "device was removed";
+    }
+    void sendFailures() {
+        QFETCH(QString, message);
+        const QString what = QString::fromLatin1(QTest::currentDataTag());
+        ch_->failOpen = what == "channel refused";
+        QCOMPARE(sender_->send(what == "file missing"      ? dir_.filePath("gone.txt")
+                               : what == "file unreadable" ? "/proc/self/mem" // opens, reads not
+                                                           : file("1\r2\r3\r")),
+                 !ch_->failOpen);
+        if (what == "channel lost") {
+            ch_->close(); // the device is gone
+            emit ch_->lost(QStringLiteral("COM 1 (/dev/x): the device was removed."));
+        }
+        QTRY_COMPARE(log(), ch_->failOpen ? QStringLiteral("failed") : kStopped);
+        QVERIFY2(error_.contains(message), qPrintable(error_));
+        QVERIFY(!ch_->isOpen());
+        ch_->failOpen = false; // and the next Send goes ahead
+        QVERIFY(sender_->send(file("A\r\n")));
+    }
+
+    void receivedLines_data() {
+        QTest::addColumn<QString>("pieces"); // in hex, each one a batch of its own
+        QTest::addColumn<bool>("master");
+        // "sender:line in hex" once all pieces are in, then after "|" the
+        // unfinished line shown at the end.
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("line in pieces") << "41 420d 0a" << false << "0:41420d";
+        QTest::newRow("address alone") << "07 410d0a" << true << "7:410d";
+        QTest::newRow("several in one batch")
+            << "01410d0a02420d0a0343" << true << "1:410d 2:420d|3:43";
+        QTest::newRow("sender 10 (LF)") << "0a410d0a 0a0d0a" << true << "10:410d 10:0d";
+        QTest::newRow("empty lines") << "0d0a0a" << false << "0:0d 0:";
+        QTest::newRow("bytes 80-FF") << "c880e9ff0d0a" << true << "200:80e9ff0d";
+        QTest::newRow("address only") << "03410d0a04" << true << "3:410d|4:";
+        QTest::newRow("channel lost") << "410d0a7061" << false << "0:410d|0:7061";
+    }
+    void receivedLines() {
+        QFETCH(QString, pieces);
+        QFETCH(bool, master);
+        QFETCH(QString, lines);
+        const bool lost = QTest::currentDataTag() == QByteArray("channel lost");
+        master_ = master;
+        QVERIFY(ch_->open());
+        ch_->inject("stale\r\n"); // from before the reception: dropped
+        QVERIFY(rx_->receive());
+        for (const QString& piece : pieces.split(QLatin1Char(' ')))
+            ch_->inject(QByteArray::fromHex(piece.toLatin1()));
+        QCOMPARE(lines_.join(QLatin1Char(' ')), lines.section(QLatin1Char('|'), 0, 0));
+        QCOMPARE(rx_->state(), TextReceiver::State::Receiving);
+        if (lost)
+            emit ch_->lost(QStringLiteral("the device was removed."));
+        QTRY_VERIFY(ended()); // or by silence
+        QCOMPARE(lines_.join(QLatin1Char(' ')), lines.replace(QLatin1Char('|'), QLatin1Char(' ')));
+        QCOMPARE(log(), kReceived + (lost ? " failed" : ""));
+    }
+
+    void everyByteRestartsTheIdleTimeout() {
+        QVERIFY(rx_->receive());
+        QElapsedTimer clock;
+        clock.start();
+        QString line = QStringLiteral("0:");
+        while (clock.elapsed() < 4 * kIdleMs) { // bytes of one long line
+            ch_->inject("x");
+            line += QStringLiteral("78");
+            QTest::qWait(kIdleMs / 3);
+        }
+        // Silence ends it, the unfinished line shown; none of it came earlier.
+        QTRY_VERIFY(ended());
+        QCOMPARE(lines_, QStringList{line});
+        QCOMPARE(log(), kReceived);
+    }
+
+    void breakEndsTheReceptionForGood() {
+        QVERIFY(rx_->receive());
+        ch_->inject("A\r\nB");
+        rx_->stop();
+        QVERIFY(ended());
+        rx_->stop();
+        // The next one: no second Receive meanwhile, no timeout before its
+        // first byte, and a Break from a line's receiver drops what follows.
+        connect(rx_.get(), &TextReceiver::lineReceived, rx_.get(), &TextReceiver::stop);
+        QVERIFY(rx_->receive());
+        QVERIFY(!rx_->receive());
+        QTest::qWait(3 * kIdleMs);
+        QCOMPARE(rx_->state(), TextReceiver::State::WaitingFirst);
+        ch_->inject("C\r\nD\r\nE");
+        QVERIFY(ended());
+        QCOMPARE(lines_, (QStringList{"0:410d", "0:42", "0:430d"}));
+        QCOMPARE(log(), kReceived + ' ' + kReceived);
+    }
+
+    void pagesOpenSendAndClear() {
+        buildPages();
+        chosen_ = dir_.filePath(QStringLiteral("vanished.txt"));
+        click("Command3");
+        QVERIFY(log_.takeLast().contains(QStringLiteral("vanished.txt")));
+        const QString shown = QString::fromUtf8("AB\n\ndéjà\nlast\n");
+        chosen_ = file("AB\r\n\r\nd\xe9j\xe0\rlast");
+        click("Command3");
+        chosen_.clear(); // a cancelled dialog changes nothing
+        click("Command3");
+        QCOMPARE(text("Text1"), shown);
+        ch_->failOpen = true;
+        click("Command4");
+        ch_->failOpen = false;
+        master_ = true;
+        click("Command4");
+        QCOMPARE(text("Label8"), QLatin1String(kWaitingCaption));
+        for (const char* name : {"Command3", "Command4", "Command9"})
+            QVERIFY2(!enabled(name), name);
+        // Presses that get through anyway start or change nothing.
+        for (const char* name : {"Command3", "Command4", "Command9", "Command6"})
+            emit w<QPushButton>(name)->clicked();
+        QCOMPARE(text("Text1"), shown);
+        QTRY_COMPARE(
+            log_, (QStringList{kDialog, kDialog, kDialog, ch_->failReason, "lock 1", "unlock 1"}));
+        QCOMPARE(ch_->allWritten().toHex(),
+                 QByteArray("0441420d0a040d0a0464e96ae00d0a046c6173740d0a"));
+        for (const char* name : {"Command3", "Command4", "Command9"})
+            QVERIFY2(enabled(name), name);
+        click("Command9");
+        QCOMPARE(text("Text1"), QString());
+        QVERIFY(!enabled("Command4"));
+        emit w<QPushButton>("Command4")->clicked();
+        QCOMPARE(ch_->opens, 2);
+    }
+
+    void pagesShowReceivedLines() {
+        buildPages();
+        ch_->failOpen = true;
+        click("Command6");
+        ch_->failOpen = false;
+        master_ = true;
+        click("Command6");
+        QVERIFY(!enabled("Command6") && enabled("Command5"));
+        QByteArray high;
+        for (int b = 0x80; b <= 0xFF; ++b)
+            high.append(char(b));
+        ch_->inject(QByteArray::fromHex("0741420d0a090d0a0a") + high + "\r\n");
+        QCOMPARE(text("Text2"), QLatin1String("AB\n\n") + QString::fromLatin1(high) + '\n');
+        QCOMPARE(text("Text8"), QStringLiteral("10"));
+        click("Command10"); // Clear works during a reception
+        QCOMPARE(text("Text2") + text("Text8"), QString());
+        chosen_ = file("A\r\n"); // Send waits for the end of the reception
+        click("Command3");
+        click("Command4");
+        click("Command5");
+        QCOMPARE(log_, (QStringList{"lock 2", "unlock 2", ch_->failReason, "lock 2", kDialog,
+                                    "unlock 2"}));
+        QVERIFY(enabled("Command6") && !enabled("Command5") && !ch_->isOpen());
+        QCOMPARE(text("Label9"), QLatin1String(kReceiveIdleCaption));
+    }
+};
+
+QTEST_MAIN(TextTransferTest)
+#include "test_text_transfer.moc"
