@@ -283,6 +283,9 @@ void Simulator::handlePacket(std::size_t from, Bytes packet, Nanos t) {
     bool reached = false;
     for (auto& d : r.deliveries) {
         Module& dst = modules_[d.to];
+        // A station may have opened its port since the last probe.
+        if (!dst.present)
+            probe(dst, t);
         if (!dst.present) {
             trace(t, src.name, "", d.bytes, "absent:" + dst.name);
             continue;

@@ -54,8 +54,8 @@ struct Module {
 // How the modules behave where a real one leaves room:
 // - Stations come and go. A module whose station side nobody holds (POLLHUP
 //   on our side) is left out of poll() and probed every 10 ms instead, so the
-//   loop never spins; meanwhile its station's input cannot arrive, packets
-//   for it are dropped ("absent:NAME" in the trace) rather than kept, and
+//   loop never spins; a packet for it probes it at once, and is dropped
+//   ("absent:NAME" in the trace) rather than kept if nobody is there; and
 //   whatever was still queued for it is flushed when it goes, so the next
 //   station starts clean.
 // - Framing is by arrival: a station's write reaches the module at once, and
