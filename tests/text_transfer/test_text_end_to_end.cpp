@@ -33,11 +33,15 @@ class TextEndToEndTest : public QObject, public Messenger {
 private slots:
     void masterSendsFileToSlave_data() {
         QTest::addColumn<int>("setting");
-        QTest::newRow("9600") << 0;
-        QTest::newRow("115200") << 9;
+        QTest::addColumn<int>("lines");
+        QTest::newRow("9600") << 0 << 200;
+        QTest::newRow("19200") << 3 << 60;
+        QTest::newRow("57600") << 6 << 60;
+        QTest::newRow("115200") << 9 << 200;
     }
     void masterSendsFileToSlave() {
         QFETCH(int, setting);
+        QFETCH(int, lines);
         const LineSetting& line = kLineSettings[size_t(setting)];
         SimProcess sim({"--baud", QTest::currentDataTag(), "master=master:0", "slave=slave:7"});
         QVERIFY(sim.start());
@@ -45,9 +49,9 @@ private slots:
         auto master = test::openStation(1, sim.linkPath(QStringLiteral("master")), settings);
         auto slave = test::openStation(2, sim.linkPath(QStringLiteral("slave")), settings);
         QVERIFY(master && slave);
-        // 200 lines of every byte value but CR and LF, some of them empty.
+        // Lines of every byte value but CR and LF, some of them empty.
         QByteArray bytes;
-        for (int i = 0, next = 0; i < 200; ++i) {
+        for (int i = 0, next = 0; i < lines; ++i) {
             QByteArray text = i % 7 == 3 ? QByteArray() : QByteArray::number(i) + ':';
             for (int k = 0; !text.isEmpty() && k < (i * 13) % 60; ++k, ++next)
                 text.append(next % 256 == '\r' || next % 256 == '\n' ? 'x' : char(next % 256));
