@@ -2,6 +2,7 @@
 
 #include "main_window/main_window.h"
 #include "main_window/tab_strip.h"
+#include "support/recording.h"
 
 #include <QStringList>
 #include <QTabBar>
@@ -9,15 +10,6 @@
 #include <memory>
 
 namespace rava::test {
-
-// Keeps every message instead of showing a box.
-class RecordingMessenger : public Messenger {
-public:
-    void error(const QString& text) override { errors << text; }
-    void info(const QString& title, const QString&) override { infoTitles << title; }
-    QStringList errors;
-    QStringList infoTitles;
-};
 
 // Shared set-up of the window tests: a shown window whose messages are kept.
 class WindowTest : public QObject {

@@ -5,9 +5,9 @@
 #include "link/messenger.h"
 #include "main_window/main_window.h"
 #include "sim/sim_process.h"
+#include "support/recording.h"
 #include "text_transfer/text_sender.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,19 +15,14 @@ using namespace rava;
 using namespace rava::text;
 using rava::test::SimProcess;
 
-class TextEndToEndTest : public QObject, public Messenger {
+class TextEndToEndTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QStringList errors_;
+    test::RecordingMessenger messages_;
 
-    void error(const QString& text) override { errors_.append(text); }
-    void info(const QString&, const QString&) override {}
     QString file(const QByteArray& bytes) {
-        QFile f(dir_.filePath(QStringLiteral("sample.txt")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
-        return f.fileName();
+        return test::writeFile(dir_, QStringLiteral("sample.txt"), bytes);
     }
 
 private slots:
@@ -77,8 +72,8 @@ private slots:
         qputenv("RAVA2_COM1", sim.linkPath(QStringLiteral("master")).toLocal8Bit());
         qputenv("RAVA2_COM2", sim.linkPath(QStringLiteral("slave")).toLocal8Bit());
         MainWindow masterWin, slaveWin;
-        masterWin.setMessenger(this);
-        slaveWin.setMessenger(this);
+        masterWin.setMessenger(&messages_);
+        slaveWin.setMessenger(&messages_);
         auto at = [](MainWindow& win, const char* name) {
             return win.findChild<QWidget*>(QLatin1String(name));
         };
@@ -92,7 +87,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(at(masterWin, "Text2")->property("plainText").toString(),
                                   QString::fromLatin1("first\n\ncaf\xe9 \xff\nlast\n"), 10000);
         QCOMPARE(at(masterWin, "Text8")->property("text").toString(), QString::number(address));
-        QVERIFY2(errors_.isEmpty(), qPrintable(errors_.join(QLatin1Char('\n'))));
+        QVERIFY2(messages_.errors.isEmpty(), qPrintable(messages_.errors.join(QLatin1Char('\n'))));
     }
 };
 

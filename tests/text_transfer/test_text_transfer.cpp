@@ -3,12 +3,12 @@
 #include "link/messenger.h"
 #include "link/one_shot.h"
 #include "support/fake_channel.h"
+#include "support/recording.h"
 #include "text_transfer/captions.h"
 #include "text_transfer/text_pages.h"
 #include "text_transfer/text_receiver.h"
 #include "text_transfer/text_sender.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -70,10 +70,7 @@ class TextTransferTest : public QObject, public Messenger {
     void info(const QString&, const QString&) override {}
 
     QString file(const QByteArray& bytes) {
-        QFile f(dir_.filePath(QStringLiteral("f.txt")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
-        return f.fileName();
+        return test::writeFile(dir_, QStringLiteral("f.txt"), bytes);
     }
     QString log() const { return log_.join(QLatin1Char(' ')); }
     bool ended() const {
