@@ -6,18 +6,14 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 
 namespace rava::text {
 
 namespace {
 
 QTextDocument* documentOf(QWidget* box) {
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
-        return plain->document();
-    if (auto* rich = qobject_cast<QTextEdit*>(box))
-        return rich->document();
-    return nullptr;
+    auto* plain = qobject_cast<QPlainTextEdit*>(box);
+    return plain ? plain->document() : nullptr;
 }
 
 // Puts the caret after the last line and brings that place into view.
@@ -30,8 +26,6 @@ void caretToEnd(QWidget* box) {
             plain->moveCursor(QTextCursor::End);
         plain->verticalScrollBar()->setValue(plain->verticalScrollBar()->maximum());
         plain->horizontalScrollBar()->setValue(plain->horizontalScrollBar()->minimum());
-    } else if (auto* rich = qobject_cast<QTextEdit*>(box)) {
-        rich->moveCursor(QTextCursor::End);
     }
 }
 
@@ -56,8 +50,6 @@ void showLines(QWidget* box, const QList<QByteArray>& lines) {
     }
     if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
         plain->setPlainText(all);
-    else if (auto* rich = qobject_cast<QTextEdit*>(box))
-        rich->setPlainText(all);
 }
 
 void appendLine(QWidget* box, const QByteArray& line) {
@@ -73,8 +65,6 @@ void appendLine(QWidget* box, const QByteArray& line) {
 void clearBox(QWidget* box) {
     if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
         plain->clear();
-    else if (auto* rich = qobject_cast<QTextEdit*>(box))
-        rich->clear();
     else if (auto* line = qobject_cast<QLineEdit*>(box))
         line->clear();
 }
@@ -95,8 +85,6 @@ void setText(QWidget* widget, const QString& text) {
             label->setText(text);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(widget))
         plain->setPlainText(text);
-    else if (auto* rich = qobject_cast<QTextEdit*>(widget))
-        rich->setPlainText(text);
 }
 
 } // namespace rava::text

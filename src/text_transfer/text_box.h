@@ -12,8 +12,8 @@ namespace rava::text {
 // so 0xE9 is "é"), without the carriage return a received line ends with.
 QString displayText(const QByteArray& line);
 
-// The multi-line boxes may be QPlainTextEdit or QTextEdit; the helpers below
-// handle both and ignore any other widget.
+// The multi-line boxes are QPlainTextEdit; the helpers below ignore any
+// other widget.
 
 // Replaces the box's text by `lines`, each followed by a line break.
 void showLines(QWidget* box, const QList<QByteArray>& lines);
