@@ -6,11 +6,6 @@
 
 namespace rava {
 
-// How a channel hands out what it has received: as text (one Latin-1
-// character per byte) or as raw bytes. Both give the same bytes; the mode
-// only records which form the owning feature asked for.
-enum class InputMode { Text, Binary };
-
 // What a feature may do with its serial channel. The real implementation is
 // SerialChannel; tests use an in-memory one.
 class Channel : public QObject {
@@ -35,12 +30,13 @@ public:
     virtual void discardInput() = 0;
     virtual void discardOutput() = 0;
 
+    // What the user calls this channel in messages ("the text channel").
+    QString description() const { return description_; }
+    void setDescription(const QString& description) { description_ = description; }
+
     // 0: no receive events; 1: received() whenever input waits.
     void setReceiveThreshold(int threshold) { threshold_ = threshold; }
     int receiveThreshold() const { return threshold_; }
-
-    void setInputMode(InputMode mode) { inputMode_ = mode; }
-    InputMode inputMode() const { return inputMode_; }
 
     // All waiting input as text: one character per byte, code = byte value.
     QString readAllText() { return QString::fromLatin1(readAll()); }
@@ -52,8 +48,8 @@ signals:
     void lost(const QString& reason);
 
 private:
+    QString description_;
     int threshold_ = 0;
-    InputMode inputMode_ = InputMode::Text;
 };
 
 } // namespace rava

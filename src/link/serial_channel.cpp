@@ -115,19 +115,17 @@ QString describeSerialError(QSerialPort::SerialPortError error, const QString& s
     return what;
 }
 
-SerialChannel::SerialChannel(const QString& name, int inBufferSize, int outBufferSize,
-                             int threshold, QObject* parent)
-    : Channel(parent), inBufferSize_(inBufferSize), outBufferSize_(outBufferSize) {
+SerialChannel::SerialChannel(const QString& name, const QString& description, int threshold,
+                             QObject* parent)
+    : Channel(parent) {
     setObjectName(name);
+    setDescription(description);
     setReceiveThreshold(threshold);
 }
 
 SerialChannel::~SerialChannel() {
     // Ending the program ends the channel: no drain, the window is gone.
-    if (serial_) {
-        registry().holders.remove(heldKey_);
-        serial_->close();
-    }
+    release(false);
 }
 
 void SerialChannel::setPort(int port) {
@@ -280,7 +278,8 @@ bool SerialChannel::open(QString* error) {
     carry_.clear();
     serial_ = port;
     heldKey_ = key;
-    r.holders.insert(key, objectName());
+    heldWhere_ = where;
+    r.holders.insert(key, description().isEmpty() ? objectName() : description());
     applySettings();
     connect(port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
     connect(port, &QSerialPort::errorOccurred, this, &SerialChannel::onError);
@@ -288,6 +287,10 @@ bool SerialChannel::open(QString* error) {
 }
 
 void SerialChannel::close() {
+    release(true);
+}
+
+void SerialChannel::release(bool drain) {
     if (!serial_)
         return;
     QSerialPort* port = serial_;
@@ -296,13 +299,14 @@ void SerialChannel::close() {
     carry_.clear();
     registry().holders.remove(heldKey_);
     disconnect(port, nullptr, this, nullptr);
-    if (port->bytesToWrite() > 0) {
+    if (drain && port->bytesToWrite() > 0) {
         drainThenClose(heldKey_, port);
     } else {
         port->close();
         port->deleteLater();
     }
     heldKey_.clear();
+    heldWhere_.clear();
 }
 
 bool SerialChannel::isOpen() const {
@@ -366,18 +370,9 @@ void SerialChannel::onError(QSerialPort::SerialPortError error) {
     // was not taken stays queued.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
         return;
-    const QString reason = QStringLiteral("%1 (%2): %3.")
-                               .arg(portLabel(port_), devicePath(),
-                                    describeSerialError(error, serial_->errorString()));
-    QSerialPort* port = serial_;
-    serial_ = nullptr;
-    in_.clear();
-    carry_.clear();
-    registry().holders.remove(heldKey_);
-    heldKey_.clear();
-    disconnect(port, nullptr, this, nullptr);
-    port->close();
-    port->deleteLater();
+    const QString reason = QStringLiteral("%1: %2.").arg(
+        heldWhere_, describeSerialError(error, serial_->errorString()));
+    release(false);
     emit lost(reason);
 }
 

@@ -20,7 +20,9 @@ namespace rava {
 class SerialChannel : public Channel {
     Q_OBJECT
 public:
-    SerialChannel(const QString& name, int inBufferSize, int outBufferSize, int threshold,
+    // `name` is the object name (MSComm1..4); `description` what messages
+    // call it ("the text channel").
+    SerialChannel(const QString& name, const QString& description, int threshold,
                   QObject* parent = nullptr);
     ~SerialChannel() override;
 
@@ -32,9 +34,6 @@ public:
     // "baud,parity,data,stop" setting.
     bool setSettings(const QString& settings);
     QString settings() const { return settings_; }
-
-    int inBufferSize() const { return inBufferSize_; }
-    int outBufferSize() const { return outBufferSize_; }
 
     bool open(QString* error = nullptr) override;
     void close() override;
@@ -49,6 +48,8 @@ public:
     qint64 bytesToWrite() const;
 
 private:
+    // Lets go of the device: with `drain`, bytes still queued go out first.
+    void release(bool drain);
     void applySettings();
     void markParity(const LineParams& params);
     void pull() const;
@@ -57,10 +58,9 @@ private:
 
     int port_ = 1;
     QString settings_ = QStringLiteral("9600,n,8,1");
-    int inBufferSize_;
-    int outBufferSize_;
     QPointer<QSerialPort> serial_;
     QString heldKey_;
+    QString heldWhere_; // "COM n (device)" of the device held while open
     bool parityMarks_ = false;
     mutable QByteArray in_;    // received and decoded, not yet read
     mutable QByteArray carry_; // start of a parity mark split across reads

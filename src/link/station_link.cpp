@@ -2,34 +2,32 @@
 
 namespace rava {
 
-StationLink::StationLink(QObject* parent)
-    : QObject(parent), text_(QStringLiteral("MSComm1"), 1024, 512, 0, this),
-      image_(QStringLiteral("MSComm2"), 4096, 4096, 1, this),
-      polling_(QStringLiteral("MSComm3"), 1024, 512, 1, this),
-      programming_(QStringLiteral("MSComm4"), 1024, 512, 1, this) {}
-
-void StationLink::choosePort(int index) {
-    if (index < 0 || index > 3)
-        return;
-    text_.setPort(index + 1);
-    image_.setPort(index + 1);
-    polling_.setPort(index + 1);
+StationLink::StationLink(StationSettings& settings, QObject* parent)
+    : QObject(parent), settings_(settings),
+      text_(QStringLiteral("MSComm1"), QStringLiteral("the text channel"), 0, this),
+      image_(QStringLiteral("MSComm2"), QStringLiteral("the image channel"), 1, this),
+      polling_(QStringLiteral("MSComm3"), QStringLiteral("the polling channel"), 1, this),
+      programming_(QStringLiteral("MSComm4"), QStringLiteral("the programming channel"), 1,
+                   this) {
+    applyPort(settings.port());
+    applyLineSetting();
+    connect(&settings, &StationSettings::portChanged, this, &StationLink::applyPort);
+    connect(&settings, &StationSettings::lineSettingChanged, this,
+            &StationLink::applyLineSetting);
 }
 
-void StationLink::chooseLineSetting(int index) {
-    if (index < 0 || index >= int(kLineSettings.size()))
+void StationLink::applyPort(int port) {
+    text_.setPort(port);
+    image_.setPort(port);
+    polling_.setPort(port);
+}
+
+void StationLink::applyLineSetting() {
+    const QString settings = settings_.settingsString();
+    if (settings.isEmpty())
         return;
-    const LineSetting& row = kLineSettings[size_t(index)];
-    const QString settings = QString::fromLatin1(row.settings);
-    text_.setSettings(settings);
-    image_.setSettings(settings);
-    polling_.setSettings(settings);
-    programming_.setSettings(settings);
-    lineSetting_ = index;
-    pacingMs_ = row.pacingMs;
-    blockGapMs_ = row.blockGapMs;
-    lastBlockDelayMs_ = row.lastBlockDelayMs;
-    emit lineSettingChanged(index);
+    for (SerialChannel* channel : {&text_, &image_, &polling_, &programming_})
+        channel->setSettings(settings);
 }
 
 } // namespace rava

@@ -273,26 +273,24 @@ QColor colourFromValue(quint32 value) {
     return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 
-const std::vector<Control>& tabPage(int index) {
-    static const std::vector<Control> kEmpty;
-    switch (index) {
-    case 0:
+const std::vector<Control>& tabPage(Tab tab) {
+    switch (tab) {
+    case Tab::SetUp:
         return kSetUp;
-    case 1:
+    case Tab::SendText:
         return kSendText;
-    case 2:
+    case Tab::ReceiveText:
         return kReceiveText;
-    case 3:
+    case Tab::SendImage:
         return kSendImage;
-    case 4:
+    case Tab::ReceiveImage:
         return kReceiveImage;
-    case 5:
+    case Tab::Polling:
         return kPolling;
-    case 6:
+    case Tab::Help:
         return kHelp;
-    default:
-        return kEmpty;
     }
+    Q_UNREACHABLE();
 }
 
 const std::vector<Control>& rightColumn() {

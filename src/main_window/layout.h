@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/station_context.h"
+
 #include <QColor>
 #include <QFont>
 #include <QString>
@@ -90,12 +92,11 @@ constexpr int kTabStripTop = 120;
 constexpr int kTabStripWidth = 8295;
 constexpr int kTabStripHeight = 8295;
 constexpr int kTabHeight = 520;
-constexpr int kTabCount = 7;
 constexpr Font kTabFont{"Times New Roman", 9.75, true, true};
 extern const char* const kTabCaptions[kTabCount];
 
-// Rows of tab page `index` (0..6), placed relative to the tab strip.
-const std::vector<Control>& tabPage(int index);
+// Rows of a tab page, placed relative to the tab strip.
+const std::vector<Control>& tabPage(Tab tab);
 // Rows of the column right of the tab strip, placed relative to the window.
 const std::vector<Control>& rightColumn();
 

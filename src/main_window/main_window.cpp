@@ -1,7 +1,8 @@
 #include "main_window.h"
 
 #include "layout.h"
-#include "link/number_rule.h"
+#include "form/controls.h"
+#include "form/entry_binder.h"
 #include "logos.h"
 #include "mode_rules.h"
 #include "tab_strip.h"
@@ -45,12 +46,10 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     buildWindow();
 
-    ctx_.form = this;
     ctx_.link = &link_;
+    ctx_.settings = &settings_;
     ctx_.messenger = &messenger_;
-    ctx_.isMaster = [this] { return isMaster(); };
-    ctx_.remoteAddress = [this] { return remoteAddress_; };
-    ctx_.lockTabs = [this](int keep, bool locked) { lockTabs(keep, locked); };
+    ctx_.lockTabs = [this](Tab keep, bool locked) { lockTabs(keep, locked); };
     ctx_.chooseFile = [this](const QString& title, const QString& filter) {
         if (chooser_)
             return chooser_(title, filter);
@@ -83,21 +82,21 @@ void MainWindow::buildWindow() {
         layout::toPixels(layout::kTabStripLeft), layout::toPixels(layout::kTabStripTop),
         layout::toPixels(layout::kTabStripWidth), layout::toPixels(layout::kTabStripHeight));
     tabs_->tabBar()->setFont(layout::fontFor(layout::kTabFont));
-    for (int i = 0; i < layout::kTabCount; ++i) {
+    for (int i = 0; i < kTabCount; ++i) {
         QWidget* page = tabs_->addPage(QString::fromLatin1(layout::kTabCaptions[i]));
-        layout::build(layout::tabPage(i), page);
+        layout::build(layout::tabPage(Tab(i)), page);
     }
     layout::build(layout::rightColumn(), this);
     // The tab strip lies over the column's title labels where they meet.
     tabs_->raise();
 
-    control<QLabel>("Image1")->setPixmap(upperLogo());
-    control<QLabel>("Image4")->setPixmap(lowerLogo());
+    form::require<QLabel>(this, "Image1")->setPixmap(upperLogo());
+    form::require<QLabel>(this, "Image4")->setPixmap(lowerLogo());
 
-    auto* ports = control<QComboBox>("Combo1");
+    auto* ports = form::require<QComboBox>(this, "Combo1");
     for (const char* name : kPortNames)
         ports->addItem(QString::fromLatin1(name));
-    auto* settings = control<QComboBox>("Combo2");
+    auto* settings = form::require<QComboBox>(this, "Combo2");
     for (const LineSetting& row : kLineSettings)
         settings->addItem(QString::fromLatin1(row.shown));
     // No entry is chosen until start-up chooses one, so that start-up's
@@ -107,34 +106,35 @@ void MainWindow::buildWindow() {
 }
 
 void MainWindow::wireControls() {
-    connect(control<QComboBox>("Combo1"), qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::onPortChosen);
-    connect(control<QComboBox>("Combo2"), qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::onLineSettingChosen);
-    // textChanged, not textEdited: text set by the program must be filtered too.
-    connect(control<QLineEdit>("Text12"), &QLineEdit::textChanged, this,
-            &MainWindow::onRemoteAddressChanged);
-    connect(control<QRadioButton>("Option1"), &QRadioButton::clicked, this,
-            [this] { applyEnabling(true); });
-    connect(control<QRadioButton>("Option2"), &QRadioButton::clicked, this,
-            [this] { applyEnabling(false); });
+    using form::require;
+    connect(require<QComboBox>(this, "Combo1"), qOverload<int>(&QComboBox::currentIndexChanged),
+            this, [this](int index) { settings_.setPort(index + 1); });
+    connect(require<QComboBox>(this, "Combo2"), qOverload<int>(&QComboBox::currentIndexChanged),
+            &settings_, &StationSettings::setLineSetting);
+    auto* remote = new form::EntryBinder(require<QLineEdit>(this, "Text12"));
+    connect(remote, &form::EntryBinder::accepted, &settings_, &StationSettings::setRemoteAddress);
+    connect(require<QRadioButton>(this, "Option1"), &QRadioButton::clicked, this,
+            [this] { chooseMode(Mode::Master); });
+    connect(require<QRadioButton>(this, "Option2"), &QRadioButton::clicked, this,
+            [this] { chooseMode(Mode::Slave); });
     connect(tabs_, &TabStrip::currentChanged, this, &MainWindow::onTabChanged);
-    connect(control<QPushButton>("Command2"), &QPushButton::clicked, this, &MainWindow::showInfo);
-    connect(control<QPushButton>("Command1"), &QPushButton::clicked, this,
+    connect(require<QPushButton>(this, "Command2"), &QPushButton::clicked, this,
+            &MainWindow::showInfo);
+    connect(require<QPushButton>(this, "Command1"), &QPushButton::clicked, this,
             &MainWindow::exitProgram);
 }
 
 void MainWindow::installFeaturePages() {
     // Feature pages wire themselves to their controls here.
-    new text::TextPages(ctx_, this);
+    new text::TextPages(ctx_, this, this);
 }
 
 void MainWindow::startUp() {
-    control<QComboBox>("Combo1")->setCurrentIndex(0);
-    control<QComboBox>("Combo2")->setCurrentIndex(kDefaultLineSetting);
-    remoteAddress_ = 0;
-    tabs_->setCurrentIndex(0);
-    control<QPlainTextEdit>("Text3")->setPlainText(userGuideText());
+    form::require<QComboBox>(this, "Combo1")->setCurrentIndex(0);
+    form::require<QComboBox>(this, "Combo2")->setCurrentIndex(kDefaultLineSetting);
+    settings_.setRemoteAddress(0);
+    tabs_->setCurrentIndex(int(Tab::SetUp));
+    form::require<QPlainTextEdit>(this, "Text3")->setPlainText(userGuideText());
 }
 
 void MainWindow::error(const QString& text) {
@@ -155,35 +155,18 @@ void MainWindow::setFileChooser(FileChooser chooser) {
     chooser_ = std::move(chooser);
 }
 
-bool MainWindow::isMaster() const {
-    return control<QRadioButton>("Option1")->isChecked();
-}
-
-void MainWindow::lockTabs(int keep, bool locked) {
+void MainWindow::lockTabs(Tab keep, bool locked) {
     for (int i = 0; i < tabs_->count(); ++i)
-        tabs_->setTabEnabled(i, !locked || i == keep);
+        tabs_->setTabEnabled(i, !locked || i == int(keep));
 }
 
-void MainWindow::onPortChosen(int index) {
-    link_.choosePort(index);
+void MainWindow::chooseMode(Mode mode) {
+    settings_.setMode(mode);
+    applyEnabling(mode);
 }
 
-void MainWindow::onLineSettingChosen(int index) {
-    link_.chooseLineSetting(index);
-}
-
-void MainWindow::onRemoteAddressChanged(const QString& text) {
-    const ByteEntry entry = filterByteEntry(text);
-    if (entry.empty) {
-        // Runs this handler again on the empty text, which gives address 0.
-        control<QLineEdit>("Text12")->setText(QString());
-        return;
-    }
-    remoteAddress_ = entry.value;
-}
-
-void MainWindow::applyEnabling(bool master) {
-    for (const EnablingStep& step : master ? masterEnabling() : slaveEnabling()) {
+void MainWindow::applyEnabling(Mode mode) {
+    for (const EnablingStep& step : mode == Mode::Master ? masterEnabling() : slaveEnabling()) {
         QWidget* w = findChild<QWidget*>(step.control);
         Q_ASSERT_X(w, "MainWindow::applyEnabling", qPrintable(step.control));
         if (!w)
@@ -204,7 +187,8 @@ void MainWindow::applyEnabling(bool master) {
 }
 
 void MainWindow::onTabChanged(int current, int previous) {
-    PollingTabRule::apply(!isMaster(), current, previous, link_.pollingChannel(), messenger_);
+    PollingTabRule::apply(!settings_.isMaster(), Tab(current), Tab(previous),
+                          link_.pollingChannel(), messenger_);
 }
 
 QString MainWindow::infoTitle() {

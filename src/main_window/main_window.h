@@ -3,6 +3,7 @@
 #include "link/messenger.h"
 #include "link/station_context.h"
 #include "link/station_link.h"
+#include "link/station_settings.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -57,16 +58,13 @@ public:
     // Replaces the file-open dialog; an empty function returns to it.
     void setFileChooser(FileChooser chooser);
 
+    StationSettings& settings() { return settings_; }
     StationLink& link() { return link_; }
     const StationContext& context() const { return ctx_; }
     TabStrip* tabStrip() const { return tabs_; }
 
-    // Master while Option1 is selected.
-    bool isMaster() const;
-    int remoteAddress() const { return remoteAddress_; }
-
     // locked: every tab but `keep` disabled; unlocked: all tabs enabled.
-    void lockTabs(int keep, bool locked);
+    void lockTabs(Tab keep, bool locked);
 
     // Saves a picture of the window with each tab in front, as
     // dir/tab-N-<caption>.png; returns the files written.
@@ -84,24 +82,18 @@ private:
     void installFeaturePages();
     void startUp();
 
-    void onPortChosen(int index);
-    void onLineSettingChosen(int index);
-    void onRemoteAddressChanged(const QString& text);
-    void applyEnabling(bool master);
+    void chooseMode(Mode mode);
+    void applyEnabling(Mode mode);
     void onTabChanged(int current, int previous);
     void showInfo();
     void exitProgram();
 
-    template <typename T> T* control(const char* name) const {
-        return findChild<T*>(QString::fromLatin1(name));
-    }
-
-    StationLink link_;
+    StationSettings settings_;
+    StationLink link_{settings_};
     ForwardingMessenger messenger_{this};
     FileChooser chooser_;
     StationContext ctx_;
     TabStrip* tabs_ = nullptr;
-    int remoteAddress_ = 0;
 };
 
 } // namespace rava

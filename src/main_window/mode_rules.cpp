@@ -62,17 +62,17 @@ const std::vector<EnablingStep>& slaveEnabling() {
     return steps;
 }
 
-PollingTabRule::Action PollingTabRule::decide(bool slave, int current, int previous) {
+PollingTabRule::Action PollingTabRule::decide(bool slave, Tab current, Tab previous) {
     if (!slave)
         return Action::None;
-    if (current == kPollingTab && previous != kPollingTab)
+    if (current == Tab::Polling && previous != Tab::Polling)
         return Action::Open;
-    if (previous == kPollingTab && current != kPollingTab)
+    if (previous == Tab::Polling && current != Tab::Polling)
         return Action::Close;
     return Action::None;
 }
 
-PollingTabRule::Action PollingTabRule::apply(bool slave, int current, int previous,
+PollingTabRule::Action PollingTabRule::apply(bool slave, Tab current, Tab previous,
                                              Channel& channel, Messenger& messenger) {
     const Action action = decide(slave, current, previous);
     switch (action) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/station_context.h"
+
 #include <QString>
 #include <vector>
 
@@ -26,15 +28,14 @@ const std::vector<EnablingStep>& slaveEnabling();
 // master mode tab changes leave the channel alone.
 class PollingTabRule {
 public:
-    static constexpr int kPollingTab = 5;
     enum class Action { None, Open, Close };
 
-    static Action decide(bool slave, int current, int previous);
+    static Action decide(bool slave, Tab current, Tab previous);
 
     // Carries out the rule for one tab change. A failed open is reported
     // through `messenger` and leaves the channel closed; opening a channel
     // that is already open keeps it open and reports nothing.
-    static Action apply(bool slave, int current, int previous, Channel& channel,
+    static Action apply(bool slave, Tab current, Tab previous, Channel& channel,
                         Messenger& messenger);
 };
 

@@ -1,6 +1,6 @@
 #include "text_pages.h"
 
-#include "captions.h"
+#include "form/controls.h"
 #include "link/channel.h"
 #include "link/messenger.h"
 #include "link/station_link.h"
@@ -9,72 +9,65 @@
 #include "text_receiver.h"
 #include "text_sender.h"
 
-#include <QAbstractButton>
-#include <QWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 
 namespace rava::text {
 
 namespace {
-constexpr int kSendTab = 1;
-constexpr int kReceiveTab = 2;
+// The instruction captions while an operation runs and after it ended. (The
+// captions at creation differ slightly and live in the window's layout.)
+const QString kWaiting = QStringLiteral("Waiting, please...");
+const QString kSendIdle = QStringLiteral(
+    "Press the Open button to select the file. You can view it in the window below. "
+    "Press the Send button when you are ready to transmit.");
+const QString kReceiveIdle = QStringLiteral(
+    "Press the Receive button when you are ready. You can view the received file in the "
+    "window below.");
+
+const QString kOpenTitle = QStringLiteral("Select the source file");
+const QString kOpenFilter = QStringLiteral("Text files (*.txt)");
 } // namespace
 
-TextPages::TextPages(const StationContext& ctx, QObject* parent)
-    : TextPages(
-          ctx, ctx.link->textChannel(), [link = ctx.link] { return link->pacingMs(); }, parent) {}
+TextControls TextControls::resolve(QWidget* form) {
+    using form::require;
+    return {require<QPushButton>(form, "Command3"),    require<QPushButton>(form, "Command4"),
+            require<QPushButton>(form, "Command9"),    require<QPlainTextEdit>(form, "Text1"),
+            require<QLabel>(form, "Label8"),           require<QPushButton>(form, "Command6"),
+            require<QPushButton>(form, "Command5"),    require<QPushButton>(form, "Command10"),
+            require<QPlainTextEdit>(form, "Text2"),    require<QLineEdit>(form, "Text8"),
+            require<QLabel>(form, "Label9")};
+}
 
-TextPages::TextPages(const StationContext& ctx, Channel& channel, std::function<int()> pacingMs,
-                     QObject* parent)
-    : QObject(parent), ctx_(ctx) {
-    auto isMaster = [this] { return ctx_.isMaster && ctx_.isMaster(); };
-    auto remoteAddress = [this] { return ctx_.remoteAddress ? ctx_.remoteAddress() : 0; };
-    sender_ = new TextSender(channel, isMaster, remoteAddress, std::move(pacingMs), this);
-    receiver_ = new TextReceiver(channel, isMaster, this);
+TextPages::TextPages(const StationContext& ctx, QWidget* form, QObject* parent)
+    : TextPages(ctx, form, ctx.link->textChannel(), parent) {}
 
+TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
+    : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)),
+      sender_(new TextSender(channel, *ctx.settings, this)),
+      receiver_(new TextReceiver(channel, *ctx.settings, this)) {
     connect(sender_, &TextSender::busyChanged, this, &TextPages::onSendBusy);
-    connect(sender_, &TextSender::captionChanged, this,
-            [this](const QString& caption) { setText(control("Label8"), caption); });
-    connect(sender_, &TextSender::failed, this, &TextPages::tell);
-
+    connect(sender_, &TextSender::failed, this, &TextPages::onSendFailed);
     connect(receiver_, &TextReceiver::busyChanged, this, &TextPages::onReceiveBusy);
-    connect(receiver_, &TextReceiver::captionChanged, this,
-            [this](const QString& caption) { setText(control("Label9"), caption); });
     connect(receiver_, &TextReceiver::lineReceived, this, &TextPages::showLine);
-    connect(receiver_, &TextReceiver::failed, this, &TextPages::tell);
+    connect(receiver_, &TextReceiver::failed, this, &TextPages::onReceiveFailed);
 
-    if (auto* b = button("Command3"))
-        connect(b, &QAbstractButton::clicked, this, &TextPages::openFile);
-    if (auto* b = button("Command4"))
-        connect(b, &QAbstractButton::clicked, this, &TextPages::sendFile);
-    if (auto* b = button("Command9"))
-        connect(b, &QAbstractButton::clicked, this, &TextPages::clearFile);
-    if (auto* b = button("Command6"))
-        connect(b, &QAbstractButton::clicked, this, &TextPages::startReceiving);
-    if (auto* b = button("Command5"))
-        connect(b, &QAbstractButton::clicked, receiver_, &TextReceiver::stop);
-    if (auto* b = button("Command10"))
-        connect(b, &QAbstractButton::clicked, this, &TextPages::clearReceived);
+    connect(ui_.open, &QPushButton::clicked, this, &TextPages::openFile);
+    connect(ui_.send, &QPushButton::clicked, this, &TextPages::sendFile);
+    connect(ui_.clear, &QPushButton::clicked, this, &TextPages::clearFile);
+    connect(ui_.receive, &QPushButton::clicked, this, &TextPages::startReceiving);
+    connect(ui_.stop, &QPushButton::clicked, receiver_, &TextReceiver::stop);
+    connect(ui_.clearLines, &QPushButton::clicked, this, &TextPages::clearReceived);
 
     // The boxes only ever get text from here; an undo history of 100,000
     // appended lines would be memory for nothing.
-    forgetEdits(control("Text1"));
-    forgetEdits(control("Text2"));
+    forgetEdits(ui_.file);
+    forgetEdits(ui_.lines);
 }
 
 TextPages::~TextPages() = default;
-
-QWidget* TextPages::control(const char* name) const {
-    return ctx_.form ? ctx_.form->findChild<QWidget*>(QLatin1String(name)) : nullptr;
-}
-
-QAbstractButton* TextPages::button(const char* name) const {
-    return qobject_cast<QAbstractButton*>(control(name));
-}
-
-void TextPages::enable(const char* name, bool enabled) const {
-    if (QWidget* w = control(name))
-        w->setEnabled(enabled);
-}
 
 void TextPages::tell(const QString& message) {
     if (ctx_.messenger)
@@ -84,17 +77,17 @@ void TextPages::tell(const QString& message) {
 void TextPages::openFile() {
     if (sender_->isBusy() || !ctx_.chooseFile)
         return;
-    const QString path = ctx_.chooseFile(QString::fromLatin1(kOpenDialogTitle),
-                                         QString::fromLatin1(kOpenDialogFilter));
+    const QString path = ctx_.chooseFile(kOpenTitle, kOpenFilter);
     // A cancelled dialog leaves everything as it was, the box included, so
     // the box always shows the file that Send would send.
     if (path.isEmpty())
         return;
     const FileRead file = readTextFile(path);
     selectedFile_ = path;
-    fileChosen_ = true;
-    enable("Command4", true);
-    showLines(control("Text1"), splitLines(file.bytes));
+    // A file that could not be read whole is not offered for sending.
+    fileChosen_ = file.ok();
+    ui_.send->setEnabled(fileChosen_);
+    showLines(ui_.file, splitLines(file.bytes));
     if (!file.ok())
         tell(file.error);
 }
@@ -109,9 +102,9 @@ void TextPages::sendFile() {
 void TextPages::clearFile() {
     if (sender_->isBusy())
         return;
-    clearBox(control("Text1"));
+    clearBox(ui_.file);
     fileChosen_ = false;
-    enable("Command4", false);
+    ui_.send->setEnabled(false);
 }
 
 void TextPages::startReceiving() {
@@ -121,28 +114,56 @@ void TextPages::startReceiving() {
 
 void TextPages::onSendBusy(bool busy) {
     if (ctx_.lockTabs)
-        ctx_.lockTabs(kSendTab, busy);
+        ctx_.lockTabs(Tab::SendText, busy);
+    ui_.sendCaption->setText(busy ? kWaiting : kSendIdle);
     // While a send runs nothing may start another one or touch its file.
-    enable("Command3", !busy);
-    enable("Command9", !busy);
-    enable("Command4", !busy && fileChosen_);
+    ui_.open->setEnabled(!busy);
+    ui_.clear->setEnabled(!busy);
+    ui_.send->setEnabled(!busy && fileChosen_);
 }
 
 void TextPages::onReceiveBusy(bool busy) {
     if (ctx_.lockTabs)
-        ctx_.lockTabs(kReceiveTab, busy);
-    enable("Command6", !busy);
-    enable("Command5", busy);
+        ctx_.lockTabs(Tab::ReceiveText, busy);
+    ui_.receiveCaption->setText(busy ? kWaiting : kReceiveIdle);
+    ui_.receive->setEnabled(!busy);
+    ui_.stop->setEnabled(busy);
+}
+
+void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
+    switch (failure) {
+    case SendFailure::FileUnreadable:
+    case SendFailure::OpenFailed:
+        tell(detail);
+        break;
+    case SendFailure::WriteFailed:
+        tell(QStringLiteral("Writing to the text channel failed; the send stopped."));
+        break;
+    case SendFailure::ChannelLost:
+        tell(QStringLiteral("The send stopped: %1").arg(detail));
+        break;
+    }
+}
+
+void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
+    switch (failure) {
+    case ReceiveFailure::OpenFailed:
+        tell(detail);
+        break;
+    case ReceiveFailure::ChannelLost:
+        tell(QStringLiteral("The reception stopped: %1").arg(detail));
+        break;
+    }
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {
-    appendLine(control("Text2"), line);
-    setText(control("Text8"), QString::number(sender));
+    appendLine(ui_.lines, line);
+    setText(ui_.sender, QString::number(sender));
 }
 
 void TextPages::clearReceived() {
-    clearBox(control("Text2"));
-    clearBox(control("Text8"));
+    clearBox(ui_.lines);
+    clearBox(ui_.sender);
 }
 
 } // namespace rava::text

@@ -3,10 +3,11 @@
 #include "link/station_context.h"
 
 #include <QObject>
-#include <QPointer>
-#include <functional>
 
-class QAbstractButton;
+class QLabel;
+class QPlainTextEdit;
+class QLineEdit;
+class QPushButton;
 class QWidget;
 
 namespace rava {
@@ -17,22 +18,38 @@ namespace rava::text {
 
 class TextReceiver;
 class TextSender;
+enum class SendFailure;
+enum class ReceiveFailure;
 
-// The "Send Text file" and "Receive Text file" tabs: wires the buttons and
-// boxes found under the form (by object name) to a TextSender and a
-// TextReceiver on the station's text channel.
-//
-// Send tab: Open... (`Command3`), Send (`Command4`), Clear (`Command9`), the
-// file box `Text1` and the caption `Label8`. Receive tab: Receive
-// (`Command6`), Break (`Command5`), Clear (`Command10`), the received-text
-// box `Text2`, the sender box `Text8` and the caption `Label9`.
+// The controls of the "Send Text file" and "Receive Text file" tabs.
+struct TextControls {
+    // Send tab
+    QPushButton* open;    // Command3 "Open..."
+    QPushButton* send;    // Command4 "Send"
+    QPushButton* clear;   // Command9 "Clear"
+    QPlainTextEdit* file; // Text1, the chosen file
+    QLabel* sendCaption;  // Label8
+    // Receive tab
+    QPushButton* receive;    // Command6 "Receive"
+    QPushButton* stop;       // Command5 "Break"
+    QPushButton* clearLines; // Command10 "Clear"
+    QPlainTextEdit* lines;   // Text2, the received lines
+    QLineEdit* sender;       // Text8, the sender of the last line
+    QLabel* receiveCaption;  // Label9
+
+    static TextControls resolve(QWidget* form);
+};
+
+// The two text tabs: wires their controls to a TextSender and a
+// TextReceiver on the station's text channel and says what happened in the
+// tabs' captions and in messages.
 class TextPages : public QObject {
     Q_OBJECT
 public:
-    // Uses the station's text channel and its current pacing interval.
-    explicit TextPages(const StationContext& ctx, QObject* parent = nullptr);
-    // Uses `channel` and asks `pacingMs` for the pause after each line.
-    TextPages(const StationContext& ctx, Channel& channel, std::function<int()> pacingMs,
+    // Uses the station's text channel.
+    TextPages(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
+    // Uses `channel` instead.
+    TextPages(const StationContext& ctx, QWidget* form, Channel& channel,
               QObject* parent = nullptr);
     ~TextPages() override;
 
@@ -48,14 +65,14 @@ private:
     void startReceiving();
     void onSendBusy(bool busy);
     void onReceiveBusy(bool busy);
+    void onSendFailed(SendFailure failure, const QString& detail);
+    void onReceiveFailed(ReceiveFailure failure, const QString& detail);
     void showLine(const QByteArray& line, int sender);
     void clearReceived();
     void tell(const QString& message);
-    QWidget* control(const char* name) const;
-    QAbstractButton* button(const char* name) const;
-    void enable(const char* name, bool enabled) const;
 
     StationContext ctx_;
+    TextControls ui_;
     TextSender* sender_;
     TextReceiver* receiver_;
     QString selectedFile_;

@@ -1,13 +1,13 @@
 #include "text_receiver.h"
 
-#include "captions.h"
 #include "link/channel.h"
 #include "link/one_shot.h"
+#include "link/station_settings.h"
 
 namespace rava::text {
 
-TextReceiver::TextReceiver(Channel& channel, std::function<bool()> isMaster, QObject* parent)
-    : QObject(parent), channel_(&channel), isMaster_(std::move(isMaster)),
+TextReceiver::TextReceiver(Channel& channel, const StationSettings& settings, QObject* parent)
+    : QObject(parent), channel_(&channel), settings_(settings),
       idle_(new OneShot(QStringLiteral("Timer2"), kIdleTimeoutMs, this)) {
     connect(idle_, &OneShot::fired, this, &TextReceiver::onIdleTimeout);
     connect(&channel, &Channel::received, this, &TextReceiver::onReceived);
@@ -26,19 +26,18 @@ void TextReceiver::setIdleTimeout(int ms) {
 bool TextReceiver::receive() {
     if (state_ != State::Idle || !channel_)
         return false;
-    emit busyChanged(true);
     QString error;
     if (!channel_->open(&error)) {
-        emit busyChanged(false);
-        emit failed(error.isEmpty() ? QStringLiteral("Cannot open the text channel.") : error);
+        emit failed(ReceiveFailure::OpenFailed, error);
         return false;
     }
     state_ = State::WaitingFirst;
     partial_.clear();
     lineStarted_ = false;
+    thresholdBefore_ = channel_->receiveThreshold();
     channel_->setReceiveThreshold(1);
     channel_->discardInput();
-    emit captionChanged(QString::fromLatin1(kWaitingCaption));
+    emit busyChanged(true);
     return true;
 }
 
@@ -71,7 +70,7 @@ void TextReceiver::takeLines(const QByteArray& bytes) {
             // value: address 10 is a line feed and still names the sender.
             lineStarted_ = true;
             sender_ = 0;
-            if (isMaster_()) {
+            if (settings_.isMaster()) {
                 sender_ = static_cast<unsigned char>(bytes.at(pos));
                 ++pos;
                 continue;
@@ -116,7 +115,7 @@ void TextReceiver::onLost(const QString& reason) {
     flushPartialLine();
     if (state_ != State::Idle)
         end();
-    emit failed(QStringLiteral("The reception stopped: %1").arg(reason));
+    emit failed(ReceiveFailure::ChannelLost, reason);
 }
 
 void TextReceiver::end() {
@@ -124,9 +123,10 @@ void TextReceiver::end() {
     state_ = State::Idle;
     partial_.clear();
     lineStarted_ = false;
-    if (channel_)
+    if (channel_) {
         channel_->close();
-    emit captionChanged(QString::fromLatin1(kReceiveIdleCaption));
+        channel_->setReceiveThreshold(thresholdBefore_);
+    }
     emit busyChanged(false);
 }
 

@@ -3,14 +3,20 @@
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
-#include <functional>
 
 namespace rava {
 class Channel;
 class OneShot;
+class StationSettings;
 } // namespace rava
 
 namespace rava::text {
+
+// Why a reception did not start or stopped early.
+enum class ReceiveFailure {
+    OpenFailed,  // the text channel could not be opened (detail: the reason)
+    ChannelLost, // the device went away (detail: the reason)
+};
 
 // Receives text lines on the text channel. Lines are cut out of the byte
 // stream at each line feed; a line that has not yet arrived whole waits for
@@ -32,7 +38,7 @@ public:
     };
     static constexpr int kIdleTimeoutMs = 1500;
 
-    TextReceiver(Channel& channel, std::function<bool()> isMaster, QObject* parent = nullptr);
+    TextReceiver(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
     ~TextReceiver() override;
 
     State state() const { return state_; }
@@ -48,12 +54,11 @@ public:
 signals:
     // true: other tabs locked, Receive disabled, Break enabled; false: back.
     void busyChanged(bool busy);
-    void captionChanged(const QString& caption);
     // A received line as it came off the wire, without the line feed that
     // ended it (a carriage return before it stays) and, on a master, without
     // the sender's address byte.
     void lineReceived(const QByteArray& line, int sender);
-    void failed(const QString& message);
+    void failed(rava::text::ReceiveFailure failure, const QString& detail);
 
 private:
     void onReceived();
@@ -64,8 +69,9 @@ private:
     void end();
 
     QPointer<Channel> channel_;
-    std::function<bool()> isMaster_;
+    const StationSettings& settings_;
     OneShot* idle_;
+    int thresholdBefore_ = 0; // the channel's threshold, put back at the end
     State state_ = State::Idle;
     // The line being assembled: its sender is known once its first byte came.
     QByteArray partial_;

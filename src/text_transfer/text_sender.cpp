@@ -1,16 +1,13 @@
 #include "text_sender.h"
 
-#include "captions.h"
 #include "link/channel.h"
 #include "link/one_shot.h"
+#include "link/station_settings.h"
 
 namespace rava::text {
 
-TextSender::TextSender(Channel& channel, std::function<bool()> isMaster,
-                       std::function<int()> remoteAddress, std::function<int()> pacingMs,
-                       QObject* parent)
-    : QObject(parent), channel_(&channel), isMaster_(std::move(isMaster)),
-      remoteAddress_(std::move(remoteAddress)), pacingMs_(std::move(pacingMs)),
+TextSender::TextSender(Channel& channel, const StationSettings& settings, QObject* parent)
+    : QObject(parent), channel_(&channel), settings_(settings),
       pacing_(new OneShot(QStringLiteral("Timer1"), 0, this)) {
     connect(pacing_, &OneShot::fired, this, &TextSender::writeNextLine);
     connect(&channel, &Channel::lost, this, &TextSender::onLost);
@@ -24,27 +21,25 @@ TextSender::~TextSender() {
 bool TextSender::send(const QString& path) {
     if (state_ != State::Idle || !channel_)
         return false;
+    // The file is read whole and released before the port is touched: a
+    // missing file is reported as such, and nothing is held while the lines
+    // go out.
+    FileRead file = readTextFile(path);
+    if (!file.ok()) {
+        emit failed(SendFailure::FileUnreadable, file.error);
+        return false;
+    }
     QString error;
     if (!channel_->open(&error)) {
-        if (error.isEmpty())
-            error = QStringLiteral("Cannot open the text channel.");
-        emit failed(error);
+        emit failed(SendFailure::OpenFailed, error);
         return false;
     }
     state_ = State::Pacing;
     written_ = 0;
+    total_ = splitLines(file.bytes).size();
+    lines_ = LineSplitter(std::move(file.bytes));
     emit busyChanged(true);
     channel_->discardOutput();
-    emit captionChanged(QString::fromLatin1(kWaitingCaption));
-
-    // The file is read whole and released at once, so it is never held
-    // while the lines go out, nor after a failure.
-    FileRead file = readTextFile(path);
-    if (!file.ok()) {
-        finish(file.error);
-        return true;
-    }
-    lines_ = LineSplitter(std::move(file.bytes));
     writeNextLine();
     return true;
 }
@@ -53,42 +48,46 @@ void TextSender::writeNextLine() {
     if (state_ == State::Idle)
         return;
     if (lines_.atEnd()) {
-        finish(QString());
+        finish(true);
         return;
     }
     if (!channel_ || !channel_->isOpen()) {
-        finish(QStringLiteral("The text channel is no longer open; the send stopped."));
+        fail(SendFailure::ChannelLost, QString());
         return;
     }
-    const QByteArray wire = lineOnWire(lines_.next(), isMaster_(), remoteAddress_());
+    const QByteArray wire =
+        lineOnWire(lines_.next(), settings_.isMaster(), settings_.remoteAddress());
     if (!channel_->write(wire)) {
-        finish(QStringLiteral("Writing to the text channel failed; the send stopped."));
+        fail(SendFailure::WriteFailed, QString());
         return;
     }
     // The pause counts from the moment the line was handed over.
-    pacing_->setInterval(qMax(0, pacingMs_()));
+    pacing_->setInterval(qMax(0, settings_.pacingMs()));
     pacing_->start();
     emit lineWritten(written_++);
 }
 
-void TextSender::finish(const QString& error) {
+void TextSender::fail(SendFailure failure, const QString& detail) {
+    finish(false, failure, detail);
+}
+
+void TextSender::finish(bool ok, SendFailure failure, const QString& detail) {
     pacing_->stop();
     lines_ = LineSplitter();
     state_ = State::Idle;
     // The channel sends what is still queued before it lets the port go.
     if (channel_)
         channel_->close();
-    emit captionChanged(QString::fromLatin1(kSendIdleCaption));
     emit busyChanged(false);
-    if (!error.isEmpty())
-        emit failed(error);
-    emit finished(error.isEmpty());
+    if (!ok)
+        emit failed(failure, detail);
+    emit finished(ok);
 }
 
 void TextSender::onLost(const QString& reason) {
     if (state_ == State::Idle)
         return;
-    finish(QStringLiteral("The send stopped: %1").arg(reason));
+    fail(SendFailure::ChannelLost, reason);
 }
 
 } // namespace rava::text

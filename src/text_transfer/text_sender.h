@@ -4,19 +4,27 @@
 
 #include <QObject>
 #include <QPointer>
-#include <functional>
 
 namespace rava {
 class Channel;
 class OneShot;
+class StationSettings;
 } // namespace rava
 
 namespace rava::text {
 
+// Why a send did not start or stopped early.
+enum class SendFailure {
+    FileUnreadable, // the file could not be read (detail: the reason)
+    OpenFailed,     // the text channel could not be opened (detail: the reason)
+    WriteFailed,    // the channel refused a line
+    ChannelLost,    // the device went away during the send (detail: the reason)
+};
+
 // Sends a text file line by line over the text channel: each line is one
 // write, followed by the pacing wait (the one-shot `Timer1`) before the next
 // line goes out. The operating mode, the remote address and the pacing
-// interval are asked for again for every line.
+// interval are read from the station settings again for every line.
 //
 // A send is a chain of timer steps, never a loop that waits: send() writes
 // the first line and arms Timer1; each tick writes the next line and arms it
@@ -30,25 +38,26 @@ public:
         Pacing, // a line was handed to the channel; Timer1 runs
     };
 
-    TextSender(Channel& channel, std::function<bool()> isMaster, std::function<int()> remoteAddress,
-               std::function<int()> pacingMs, QObject* parent = nullptr);
+    TextSender(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
     ~TextSender() override;
 
     State state() const { return state_; }
     bool isBusy() const { return state_ != State::Idle; }
+    // Lines handed to the channel so far in this send, and the send's total.
+    int linesWritten() const { return written_; }
+    int lineCount() const { return total_; }
 
-    // Starts sending the file at `path`. Returns false when nothing was
-    // started: a send is already running, or the channel cannot be opened
-    // (then failed() has told why and nothing else changed). Once started,
-    // finished() always follows.
+    // Reads the file at `path`, then opens the channel and starts sending.
+    // Returns false when nothing was started: a send is already running, the
+    // file cannot be read or the channel cannot be opened (then failed() has
+    // told why and nothing else changed). Once started, finished() follows.
     bool send(const QString& path);
 
 signals:
     // true: the send holds the channel (other tabs and the buttons that
     // could start another send or open a file must be disabled); false: over.
     void busyChanged(bool busy);
-    void captionChanged(const QString& caption);
-    void failed(const QString& message);
+    void failed(rava::text::SendFailure failure, const QString& detail);
     // One line was handed to the channel (0-based).
     void lineWritten(int index);
     // The send is over; `ok` is false when it stopped on a failure.
@@ -56,17 +65,18 @@ signals:
 
 private:
     void writeNextLine();
-    void finish(const QString& error);
+    void finish(bool ok, SendFailure failure = SendFailure::WriteFailed,
+                const QString& detail = QString());
+    void fail(SendFailure failure, const QString& detail);
     void onLost(const QString& reason);
 
     QPointer<Channel> channel_;
-    std::function<bool()> isMaster_;
-    std::function<int()> remoteAddress_;
-    std::function<int()> pacingMs_;
+    const StationSettings& settings_;
     OneShot* pacing_;
     State state_ = State::Idle;
     LineSplitter lines_;
     int written_ = 0;
+    int total_ = 0;
 };
 
 } // namespace rava::text

@@ -112,19 +112,4 @@ bool endsWithLowercaseLetter(const QString& text) {
     return last >= u'a' && last <= u'z';
 }
 
-ByteEntry filterByteEntry(const QString& text) {
-    ByteEntry r;
-    if (endsWithLowercaseLetter(text)) {
-        r.empty = true;
-        return r;
-    }
-    const double v = leadingNumber(text);
-    if (v < 0 || v > 255) {
-        r.empty = true;
-        return r;
-    }
-    r.value = static_cast<int>(roundHalfEven(v));
-    return r;
-}
-
 } // namespace rava

@@ -18,15 +18,4 @@ double roundHalfEven(double value);
 // True when the last character is one of "a" to "z" (codes 97 to 122 only).
 bool endsWithLowercaseLetter(const QString& text);
 
-// What the change handler of a byte-valued entry box does with its text.
-struct ByteEntry {
-    bool empty = false; // the box must be emptied
-    int value = 0;      // the byte, when the entry is kept
-};
-
-// The entry rule for a box that holds a byte 0..255: a last lowercase
-// letter or a value outside 0..255 empties the box; otherwise the value,
-// rounded half to even, is the byte.
-ByteEntry filterByteEntry(const QString& text);
-
 } // namespace rava
