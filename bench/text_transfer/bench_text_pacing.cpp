@@ -6,6 +6,7 @@
 // sender itself.
 #include "link/line_settings.h"
 #include "link/serial_channel.h"
+#include "link/station_settings.h"
 #include "text_transfer/text_sender.h"
 
 #include <QCoreApplication>
@@ -110,16 +111,20 @@ int main(int argc, char** argv) {
     });
 
     const LineSetting& setting = kLineSettings[kSetting];
-    SerialChannel channel(QStringLiteral("MSComm1"), 1024, 512, 0);
+    SerialChannel channel(QStringLiteral("MSComm1"), QStringLiteral("the text channel"), 0);
     channel.setSettings(QString::fromLatin1(setting.settings));
     std::vector<Clock::time_point> handedOver;
     handedOver.reserve(kLines);
-    text::TextSender sender(
-        channel, [] { return false; }, [] { return 0; }, [&] { return setting.pacingMs; });
+    StationSettings station;
+    station.setMode(Mode::Slave);
+    station.setLineSetting(kSetting);
+    text::TextSender sender(channel, station);
     QObject::connect(&sender, &text::TextSender::lineWritten,
                      [&](int) { handedOver.push_back(Clock::now()); });
     QObject::connect(&sender, &text::TextSender::failed,
-                     [](const QString& m) { std::fprintf(stderr, "%s\n", qPrintable(m)); });
+                     [](text::SendFailure, const QString& m) {
+                         std::fprintf(stderr, "send failed: %s\n", qPrintable(m));
+                     });
     QObject::connect(&sender, &text::TextSender::finished, &app, [&](bool ok) {
         // Give the last bytes a moment to arrive, then stop.
         QTimer::singleShot(200, &app, [&app, ok] { app.exit(ok ? 0 : 1); });

@@ -3,6 +3,7 @@
 // Prints the time per block of 10,000 lines (flat when appending stays
 // linear), the total, and the peak memory of the process.
 #include "support/fake_channel.h"
+#include "link/station_settings.h"
 #include "text_transfer/text_pages.h"
 #include "text_transfer/text_receiver.h"
 
@@ -50,16 +51,17 @@ int main(int argc, char** argv) {
     box->setGeometry(8, 80, 505, 265);
     (new QLineEdit(&form))->setObjectName(QStringLiteral("Text8"));
     (new QLabel(&form))->setObjectName(QStringLiteral("Label9"));
-    for (const char* name : {"Command6", "Command5", "Command10"})
+    (new QLabel(&form))->setObjectName(QStringLiteral("Label8"));
+    (new QPlainTextEdit(&form))->setObjectName(QStringLiteral("Text1"));
+    for (const char* name : {"Command3", "Command4", "Command9", "Command6", "Command5", "Command10"})
         (new QPushButton(&form))->setObjectName(QLatin1String(name));
     form.show();
 
     test::FakeChannel channel;
+    StationSettings settings; // a master
     StationContext ctx;
-    ctx.form = &form;
-    ctx.isMaster = [] { return true; };
-    ctx.remoteAddress = [] { return 0; };
-    text::TextPages pages(ctx, channel, [] { return 50; });
+    ctx.settings = &settings;
+    text::TextPages pages(ctx, &form, channel);
     pages.receiver().receive();
     app.processEvents();
 

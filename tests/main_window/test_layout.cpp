@@ -90,8 +90,8 @@ private slots:
 
     void onlyTheCurrentPageIsShown() {
         QVERIFY(get("Combo1")->isVisible() && !get("Command4")->isVisible());
-        clickTab(1);
-        QCOMPARE(window->tabStrip()->currentIndex(), 1);
+        clickTab(Tab::SendText);
+        QCOMPARE(currentTab(), Tab::SendText);
         QVERIFY(get("Command4")->isVisible() && !get("Combo1")->isVisible());
         // The right column stays whatever the tab.
         QVERIFY(get("Command2")->isVisible() && get("Image4")->isVisible());

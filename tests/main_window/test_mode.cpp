@@ -33,7 +33,7 @@ private slots:
     void cleanup() { window.reset(); }
 
     void startUpState() {
-        QCOMPARE(window->tabStrip()->currentIndex(), 0);
+        QCOMPARE(currentTab(), Tab::SetUp);
         QCOMPARE(get<QComboBox>("Combo1")->currentText(), QString("COM 1"));
         QCOMPARE(get<QComboBox>("Combo2")->currentText(), QString("115200,none,8,1"));
         for (SerialChannel* ch : channels()) {
@@ -41,22 +41,20 @@ private slots:
             QCOMPARE(ch->settings(), QString("115200,n,8,1"));
             QVERIFY(!ch->isOpen());
         }
-        QCOMPARE(window->link().pacingMs(), 50);
-        QVERIFY(window->isMaster());
-        QCOMPARE(window->remoteAddress(), 0);
+        QVERIFY(window->settings().isMaster());
+        QCOMPARE(window->settings().remoteAddress(), 0);
         QVERIFY(get<QLineEdit>("Text12")->text().isEmpty());
     }
 
     void lineSettingReachesAllFourChannels() {
-        const std::tuple<int, const char*, const char*, int> rows[] = {
-            {2, "9600.even,8,1", "9600,e,8,1", 90}, {4, "19200.odd,8,1", "19200,o,8,1", 50}};
-        for (const auto& [index, shown, settings, pacing] : rows) {
+        const std::tuple<int, const char*, const char*> rows[] = {
+            {2, "9600.even,8,1", "9600,e,8,1"}, {4, "19200.odd,8,1", "19200,o,8,1"}};
+        for (const auto& [index, shown, settings] : rows) {
             auto* list = get<QComboBox>("Combo2");
             list->setCurrentIndex(index);
             QCOMPARE(list->currentText(), QString(shown));
             for (SerialChannel* ch : channels())
                 QCOMPARE(ch->settings(), QString(settings));
-            QCOMPARE(window->link().pacingMs(), pacing);
         }
     }
 
@@ -72,7 +70,7 @@ private slots:
     // Every change of the box is filtered at once; pages see the result.
     void remoteAddressIsFilteredAtEveryKey() {
         auto* box = get<QLineEdit>("Text12");
-        const StationContext& ctx = window->context();
+        const StationSettings& settings = window->settings();
         const std::tuple<const char*, const char*, int> steps[] = {
             {"2", "2", 2},   {"5", "25", 25}, {"6", "", 0}, // 256 is no byte
             {"1A", "1A", 1}, {"b", "", 0},                  // a lowercase letter empties
@@ -80,15 +78,15 @@ private slots:
         for (const auto& [keys, kept, address] : steps) {
             QTest::keyClicks(box, keys);
             QCOMPARE(box->text(), QString(kept));
-            QCOMPARE(ctx.remoteAddress(), address);
+            QCOMPARE(settings.remoteAddress(), address);
         }
         click("Option2");
-        QVERIFY(!ctx.isMaster());
+        QVERIFY(!settings.isMaster());
         QVERIFY(box->text().isEmpty());
-        QCOMPARE(ctx.remoteAddress(), 0);
+        QCOMPARE(settings.remoteAddress(), 0);
         click("Option1");
-        QVERIFY(ctx.isMaster());
-        QCOMPARE(ctx.remoteAddress(), 0);
+        QVERIFY(settings.isMaster());
+        QCOMPARE(settings.remoteAddress(), 0);
     }
 
     void enablingFollowsTheMode() {
@@ -117,14 +115,14 @@ private slots:
     }
 
     void lockedTabsCannotBeChosen() {
-        window->context().lockTabs(0, true);
-        for (int i = 0; i < 7; ++i)
-            QCOMPARE(window->tabStrip()->isTabEnabled(i), i == 0);
-        clickTab(3);
-        QCOMPARE(window->tabStrip()->currentIndex(), 0);
-        window->context().lockTabs(0, false);
-        clickTab(3);
-        QCOMPARE(window->tabStrip()->currentIndex(), 3);
+        window->context().lockTabs(Tab::SetUp, true);
+        for (int i = 0; i < kTabCount; ++i)
+            QCOMPARE(window->tabStrip()->isTabEnabled(i), i == int(Tab::SetUp));
+        clickTab(Tab::SendImage);
+        QCOMPARE(currentTab(), Tab::SetUp);
+        window->context().lockTabs(Tab::SetUp, false);
+        clickTab(Tab::SendImage);
+        QCOMPARE(currentTab(), Tab::SendImage);
     }
 
     void exitClosesTheWindow() {

@@ -10,11 +10,9 @@
 using namespace rava;
 using rava::test::Pty;
 
-namespace {
-constexpr int kSetUp = 0;
-constexpr int kPolling = 5;
-constexpr int kHelp = 6;
-} // namespace
+constexpr Tab kSetUp = Tab::SetUp;
+constexpr Tab kPolling = Tab::Polling;
+constexpr Tab kHelp = Tab::Help;
 
 class PollingTabTest : public test::WindowTest {
     Q_OBJECT
@@ -36,9 +34,9 @@ private slots:
         startOn(pty.stationPath());
 
         // A master: tab changes never open the channel...
-        for (int tab : {kPolling, kSetUp, kHelp, kPolling}) {
+        for (Tab tab : {kPolling, kSetUp, kHelp, kPolling}) {
             clickTab(tab);
-            QCOMPARE(window->tabStrip()->currentIndex(), tab);
+            QCOMPARE(currentTab(), tab);
             QVERIFY(!polling().isOpen());
         }
         QTest::qWait(50);
@@ -50,7 +48,7 @@ private slots:
 
         // A slave entering the tab with the channel still open: no error.
         click("Option2");
-        QVERIFY(!window->isMaster());
+        QVERIFY(!window->settings().isMaster());
         clickTab(kPolling);
         QVERIFY(polling().isOpen());
         // Polling -> Help closes, Help -> Set up does nothing.
@@ -71,7 +69,7 @@ private slots:
         startOn(QStringLiteral("/nonexistent/rava2-polling-port"));
         click("Option2");
         clickTab(kPolling);
-        QCOMPARE(window->tabStrip()->currentIndex(), kPolling);
+        QCOMPARE(currentTab(), kPolling);
         QVERIFY(!polling().isOpen());
         QCOMPARE(messages.errors.size(), 1);
     }

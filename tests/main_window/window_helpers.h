@@ -36,10 +36,11 @@ protected:
     }
 
     // Chooses a tab the way the user does: a click on it.
-    void clickTab(int index) {
+    void clickTab(Tab tab) {
         QTabBar* bar = window->tabStrip()->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(int(tab)).center());
     }
+    Tab currentTab() const { return Tab(window->tabStrip()->currentIndex()); }
 
     std::unique_ptr<MainWindow> window;
     RecordingMessenger messages;

@@ -110,7 +110,7 @@ int SimProcess::stop(int signal, int timeoutMs) {
 
 Station openStation(int port, const QString& path, const QString& settings) {
     qputenv(QByteArray("RAVA2_COM" + QByteArray::number(port)).constData(), path.toLocal8Bit());
-    auto ch = std::make_unique<SerialChannel>(QStringLiteral("station%1").arg(port), 4096, 4096, 1);
+    auto ch = std::make_unique<SerialChannel>(QStringLiteral("station%1").arg(port), QStringLiteral("the station channel"), 1);
     ch->setPort(port);
     QString error;
     if (!ch->setSettings(settings.isEmpty() ? QStringLiteral("115200,n,8,1") : settings) ||

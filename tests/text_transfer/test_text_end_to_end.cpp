@@ -6,6 +6,7 @@
 #include "main_window/main_window.h"
 #include "sim/sim_process.h"
 #include "support/recording.h"
+#include "link/station_settings.h"
 #include "text_transfer/text_sender.h"
 
 #include <QTemporaryDir>
@@ -52,8 +53,10 @@ private slots:
                 text.append(next % 256 == '\r' || next % 256 == '\n' ? 'x' : char(next % 256));
             bytes += text + "\r\n";
         }
-        TextSender sender(
-            *master, [] { return true; }, [] { return 7; }, [&] { return line.pacingMs; });
+        StationSettings station;
+        station.setLineSetting(setting);
+        station.setRemoteAddress(7);
+        TextSender sender(*master, station);
         QVERIFY(sender.send(file(bytes)));
         // The slave gets the file as it is: the simulator takes the addresses.
         QCOMPARE(test::receive(*slave, bytes.size(), 60000), bytes);

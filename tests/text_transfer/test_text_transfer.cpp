@@ -4,7 +4,7 @@
 #include "link/one_shot.h"
 #include "support/fake_channel.h"
 #include "support/recording.h"
-#include "text_transfer/captions.h"
+#include "link/station_settings.h"
 #include "text_transfer/text_pages.h"
 #include "text_transfer/text_receiver.h"
 #include "text_transfer/text_sender.h"
@@ -42,10 +42,10 @@ public:
 
 constexpr qint64 kMs = 1000000;
 constexpr int kIdleMs = 150;
-constexpr int kPacingMs = 20;
-const QString kSent = QStringLiteral("busy waiting send-idle idle done");
-const QString kStopped = QStringLiteral("busy waiting send-idle idle failed stopped");
-const QString kReceived = QStringLiteral("busy waiting receive-idle idle");
+const QString kSent = QStringLiteral("busy idle done");
+const QString kStopped = QStringLiteral("busy idle failed stopped");
+const QString kReceived = QStringLiteral("busy idle");
+const QString kWaiting = QStringLiteral("Waiting, please...");
 const QString kDialog = QStringLiteral("Select the source file|Text files (*.txt)");
 
 } // namespace
@@ -59,8 +59,7 @@ class TextTransferTest : public QObject, public Messenger {
     std::unique_ptr<TextReceiver> rx_;
     std::unique_ptr<QWidget> form_;
     std::unique_ptr<TextPages> pages_; // its own sender and receiver on ch_
-    bool master_ = false;
-    int address_ = 0;
+    StationSettings settings_;
     QStringList log_;   // signals, messages, tab locks and dialogs, in order
     QStringList lines_; // received lines, "sender:line in hex"
     QString error_;     // the last failure signalled
@@ -79,15 +78,9 @@ class TextTransferTest : public QObject, public Messenger {
     }
     template <typename T> void watch(T* t) {
         connect(t, &T::busyChanged, this, [this](bool on) { log_.append(on ? "busy" : "idle"); });
-        connect(t, &T::captionChanged, this, [this](const QString& c) {
-            log_.append(c == QLatin1String(kWaitingCaption)       ? "waiting"
-                        : c == QLatin1String(kSendIdleCaption)    ? "send-idle"
-                        : c == QLatin1String(kReceiveIdleCaption) ? "receive-idle"
-                                                                  : c);
-        });
-        connect(t, &T::failed, this, [this](const QString& e) {
+        connect(t, &T::failed, this, [this](auto, const QString& detail) {
             log_.append("failed");
-            error_ = e;
+            error_ = detail;
         });
     }
 
@@ -102,8 +95,7 @@ class TextTransferTest : public QObject, public Messenger {
             return box->document()->toRawText().replace(QChar::ParagraphSeparator, '\n');
         return w(name)->property("text").toString(); // a label or a line box
     }
-    // The controls of the text tabs, and the pages on them: remote address 4,
-    // 15 ms pacing.
+    // The controls of the text tabs, and the pages on them: remote address 4.
     void buildPages() {
         form_ = std::make_unique<QWidget>();
         auto add = [](QWidget* c, const char* name) { c->setObjectName(QLatin1String(name)); };
@@ -117,32 +109,30 @@ class TextTransferTest : public QObject, public Messenger {
         add(new QLineEdit(form_.get()), "Text8");
         add(new QPlainTextEdit(form_.get()), "Text1");
         add(new QPlainTextEdit(form_.get()), "Text2");
+        settings_.setRemoteAddress(4);
         StationContext ctx;
-        ctx.form = form_.get();
+        ctx.settings = &settings_;
         ctx.messenger = this;
-        ctx.isMaster = [this] { return master_; };
-        ctx.remoteAddress = [] { return 4; };
-        ctx.lockTabs = [this](int keep, bool on) {
-            log_.append(QStringLiteral("%1 %2").arg(on ? "lock" : "unlock").arg(keep));
+        ctx.lockTabs = [this](Tab keep, bool on) {
+            log_.append(QStringLiteral("%1 %2").arg(on ? "lock" : "unlock").arg(int(keep)));
         };
         ctx.chooseFile = [this](const QString& title, const QString& filter) {
             log_.append(title + QLatin1Char('|') + filter);
             return chosen_;
         };
-        pages_ = std::make_unique<TextPages>(ctx, *ch_, [] { return 15; });
+        pages_ = std::make_unique<TextPages>(ctx, form_.get(), *ch_);
     }
 
 private slots:
     void init() {
         ch_ = std::make_unique<TimedChannel>();
-        master_ = false;
-        address_ = 0;
+        settings_.setMode(Mode::Slave);
+        settings_.setRemoteAddress(0);
+        settings_.setLineSetting(kDefaultLineSetting);
         log_.clear();
         lines_.clear();
-        sender_ = std::make_unique<TextSender>(
-            *ch_, [this] { return master_; }, [this] { return address_; },
-            [] { return kPacingMs; });
-        rx_ = std::make_unique<TextReceiver>(*ch_, [this] { return master_; });
+        sender_ = std::make_unique<TextSender>(*ch_, settings_);
+        rx_ = std::make_unique<TextReceiver>(*ch_, settings_);
         rx_->setIdleTimeout(kIdleMs);
         watch(sender_.get());
         watch(rx_.get());
@@ -177,14 +167,14 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, address);
         QFETCH(QString, writes);
-        master_ = address >= 0;
-        address_ = address;
+        settings_.setMode(address >= 0 ? Mode::Master : Mode::Slave);
+        settings_.setRemoteAddress(qMax(0, address));
         QVERIFY(sender_->send(file(bytes)));
         QTRY_COMPARE(log(), kSent);
         QCOMPARE(ch_->hex(), writes);
         QCOMPARE(QList<int>({ch_->opens, ch_->closes}), QList<int>({1, 1}));
         for (int i = 1; i < ch_->at.size(); ++i)
-            QVERIFY(ch_->at[i] - ch_->at[i - 1] >= kPacingMs * kMs);
+            QVERIFY(ch_->at[i] - ch_->at[i - 1] >= settings_.pacingMs() * kMs);
     }
 
     void sendFailures_data() {
@@ -197,18 +187,21 @@ private slots:
     void sendFailures() {
         QFETCH(QString, message);
         const QString what = QString::fromLatin1(QTest::currentDataTag());
+        const bool started = what == "channel lost";
         ch_->failOpen = what == "channel refused";
         QCOMPARE(sender_->send(what == "file missing"      ? dir_.filePath("gone.txt")
                                : what == "file unreadable" ? "/proc/self/mem" // opens, reads not
                                                            : file("1\r2\r3\r")),
-                 !ch_->failOpen);
-        if (what == "channel lost") {
+                 started);
+        if (started) {
             ch_->close(); // the device is gone
             emit ch_->lost(QStringLiteral("COM 1 (/dev/x): the device was removed."));
         }
-        QTRY_COMPARE(log(), ch_->failOpen ? QStringLiteral("failed") : kStopped);
+        QTRY_COMPARE(log(), started ? kStopped : QStringLiteral("failed"));
         QVERIFY2(error_.contains(message), qPrintable(error_));
         QVERIFY(!ch_->isOpen());
+        // A file that cannot be read never gets as far as the port.
+        QCOMPARE(ch_->opens, what.startsWith("file") ? 0 : 1);
         ch_->failOpen = false; // and the next Send goes ahead
         QVERIFY(sender_->send(file("A\r\n")));
     }
@@ -234,7 +227,7 @@ private slots:
         QFETCH(bool, master);
         QFETCH(QString, lines);
         const bool lost = QTest::currentDataTag() == QByteArray("channel lost");
-        master_ = master;
+        settings_.setMode(master ? Mode::Master : Mode::Slave);
         QVERIFY(ch_->open());
         ch_->inject("stale\r\n"); // from before the reception: dropped
         QVERIFY(rx_->receive());
@@ -245,6 +238,7 @@ private slots:
         if (lost)
             emit ch_->lost(QStringLiteral("the device was removed."));
         QTRY_VERIFY(ended()); // or by silence
+        QCOMPARE(ch_->receiveThreshold(), 0); // as the channel was before
         QCOMPARE(lines_.join(QLatin1Char(' ')), lines.replace(QLatin1Char('|'), QLatin1Char(' ')));
         QCOMPARE(log(), kReceived + (lost ? " failed" : ""));
     }
@@ -289,6 +283,7 @@ private slots:
         chosen_ = dir_.filePath(QStringLiteral("vanished.txt"));
         click("Command3");
         QVERIFY(log_.takeLast().contains(QStringLiteral("vanished.txt")));
+        QVERIFY(!enabled("Command4")); // nothing to send
         const QString shown = QString::fromUtf8("AB\n\ndéjà\nlast\n");
         chosen_ = file("AB\r\n\r\nd\xe9j\xe0\rlast");
         click("Command3");
@@ -298,9 +293,9 @@ private slots:
         ch_->failOpen = true;
         click("Command4");
         ch_->failOpen = false;
-        master_ = true;
+        settings_.setMode(Mode::Master);
         click("Command4");
-        QCOMPARE(text("Label8"), QLatin1String(kWaitingCaption));
+        QCOMPARE(text("Label8"), kWaiting);
         for (const char* name : {"Command3", "Command4", "Command9"})
             QVERIFY2(!enabled(name), name);
         // Presses that get through anyway start or change nothing.
@@ -325,7 +320,7 @@ private slots:
         ch_->failOpen = true;
         click("Command6");
         ch_->failOpen = false;
-        master_ = true;
+        settings_.setMode(Mode::Master);
         click("Command6");
         QVERIFY(!enabled("Command6") && enabled("Command5"));
         QByteArray high;
@@ -340,10 +335,11 @@ private slots:
         click("Command3");
         click("Command4");
         click("Command5");
-        QCOMPARE(log_, (QStringList{"lock 2", "unlock 2", ch_->failReason, "lock 2", kDialog,
-                                    "unlock 2"}));
+        QCOMPARE(log_, (QStringList{ch_->failReason, "lock 2", kDialog, "unlock 2"}));
         QVERIFY(enabled("Command6") && !enabled("Command5") && !ch_->isOpen());
-        QCOMPARE(text("Label9"), QLatin1String(kReceiveIdleCaption));
+        QCOMPARE(text("Label9"),
+                 QStringLiteral("Press the Receive button when you are ready. You can view the "
+                                "received file in the window below."));
     }
 };
 
