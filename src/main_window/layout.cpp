@@ -257,6 +257,15 @@ QWidget* create(const Control& row, QWidget* parent) {
     w->setFont(fontFor(row.font));
     w->setGeometry(toPixels(row.left), toPixels(row.top), toPixels(row.width),
                    toPixels(row.height));
+    // Faces on this platform set lines a little wider apart than the ones
+    // the layout was drawn with: a wrapped caption that would lose the foot
+    // of its last line grows downwards, as far as its container allows.
+    if (auto* label = qobject_cast<QLabel*>(w); label && row.kind == Kind::Label) {
+        const int need = label->heightForWidth(label->width());
+        const int room = parent->height() - label->y();
+        if (need > label->height())
+            label->resize(label->width(), qMin(need, qMax(room, label->height())));
+    }
     w->setEnabled(!(row.flags & Disabled));
     applyColours(w, row, backRole);
     return w;

@@ -91,7 +91,7 @@ constexpr int kTabStripLeft = 240;
 constexpr int kTabStripTop = 120;
 constexpr int kTabStripWidth = 8295;
 constexpr int kTabStripHeight = 8295;
-constexpr int kTabHeight = 520;
+constexpr int kTabHeight = 480;
 constexpr Font kTabFont{"Times New Roman", 9.75, true, true};
 extern const char* const kTabCaptions[kTabCount];
 

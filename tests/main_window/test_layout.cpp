@@ -3,17 +3,24 @@
 #include "main_window/user_guide.h"
 #include "window_helpers.h"
 
+#include <QAbstractButton>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <tuple>
 
 using namespace rava;
 
 namespace {
 
-QRect pixels(int left, int top, int width, int height) {
-    auto px = [](int twips) { return qRound(twips / 15.0); };
-    return QRect(px(left), px(top), px(width), px(height));
+// The named controls placed directly on `holder`.
+QList<QWidget*> named(QWidget* holder) {
+    QList<QWidget*> kids;
+    for (QWidget* w : holder->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!w->objectName().isEmpty())
+            kids << w;
+    return kids;
 }
 
 } // namespace
@@ -24,48 +31,64 @@ private slots:
     void init() { start(); }
     void cleanup() { window.reset(); }
 
-    void everyControlExistsOnceWithItsKind() {
-        QList<QPair<QString, const char*>> all;
-        auto series = [&all](const char* cls, const char* stem, int last) {
-            for (int i = 1; i <= last; ++i)
-                all.append({QLatin1String(stem) + QString::number(i), cls});
+    // Every control of a page lies inside what holds it (its frame, or the
+    // strip below the tab row) and no two controls that take input or draw a
+    // box overlap (labels are transparent and may reach under a neighbour).
+    void controlsStayInsideAndApart() {
+        TabStrip* strip = window->tabStrip();
+        const int tabRow = strip->tabBar()->height();
+        QStringList faults;
+        auto check = [&](QWidget* holder, const QRect& room) {
+            QList<QWidget*> solid;
+            for (QWidget* w : named(holder)) {
+                if (!room.contains(w->geometry()))
+                    faults << w->objectName() + " outside " + holder->objectName();
+                if (!qobject_cast<QLabel*>(w))
+                    solid << w;
+            }
+            for (int a = 0; a < solid.size(); ++a)
+                for (int b = a + 1; b < solid.size(); ++b)
+                    if (solid[a]->geometry().intersects(solid[b]->geometry()))
+                        faults << solid[a]->objectName() + " overlaps " + solid[b]->objectName();
         };
-        series("QLabel", "Label", 26);
-        series("QLabel", "Image", 4);
-        series("QGroupBox", "Frame", 13);
-        series("QPushButton", "Command", 20);
-        series("QComboBox", "Combo", 2);
-        series("QRadioButton", "Option", 2);
-        series("QProgressBar", "ProgressBar", 2);
-        series("QPlainTextEdit", "Text", 3);
-        series("QCheckBox", "Check1_", 5);
-        for (const char* stem : {"Text4_", "Text14_", "Text19_"})
-            series("QLineEdit", stem, 5);
-        for (const char* n : {"Text5", "Text7", "Text8", "Text9", "Text12", "Text24", "Text25"})
-            all.append({QLatin1String(n), "QLineEdit"});
-        for (const auto& [name, cls] : all) {
-            const QList<QWidget*> found = window->findChildren<QWidget*>(name);
-            QVERIFY2(found.size() == 1, qPrintable(name));
-            QVERIFY2(found.first()->inherits(cls), qPrintable(name));
+        for (int t = 0; t < kTabCount; ++t) {
+            check(strip->page(t), strip->rect().adjusted(0, tabRow, 0, 0));
+            for (QWidget* frame : strip->page(t)->findChildren<QGroupBox*>())
+                check(frame, frame->rect());
         }
-        QCOMPARE(window->objectName(), QStringLiteral("Form1"));
-        QVERIFY(get<TabStrip>("SSTab1"));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1String("; "))));
     }
 
-    // Twips to pixels, relative to the window (right column), to the strip
-    // (a page's own control) or to the frame a control sits in.
-    void placesFollowTheTwipsRule() {
-        const std::tuple<const char*, const char*, QRect> rows[] = {
-            {"Command1", "Form1", pixels(10440, 8040, 1215, 375)},
-            {"Command4", "SSTab1", pixels(6480, 1800, 1335, 495)},
-            {"Combo2", "Frame2", pixels(2640, 520, 2175, 360)},
-            {"Text19_5", "Frame9", pixels(5280, 3170, 1935, 360)}};
-        for (const auto& [name, relativeTo, rect] : rows) {
-            QWidget* w = get(name);
-            QWidget* base = window->objectName() == relativeTo ? window.get() : get(relativeTo);
-            QVERIFY2(w && base && base->isAncestorOf(w), name);
-            QCOMPARE(QRect(w->mapTo(base, QPoint(0, 0)), w->size()), rect);
+    // A caption is never cut off by its control: button captions fit the
+    // width, label captions fit the height (the descent of the last line
+    // aside, where no letter of these captions reaches).
+    void captionsFitTheirControls() {
+        QStringList faults;
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (w->objectName().isEmpty())
+                continue;
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                if (label->text().isEmpty() || !label->pixmap().isNull())
+                    continue;
+                const int need = label->wordWrap() ? label->heightForWidth(label->width())
+                                                   : label->sizeHint().height();
+                if (need - QFontMetrics(label->font()).descent() > label->height())
+                    faults << QStringLiteral("%1 needs %2 px, has %3")
+                                  .arg(label->objectName())
+                                  .arg(need)
+                                  .arg(label->height());
+            } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                const QFontMetrics fm(button->font());
+                const int extra = qobject_cast<QPushButton*>(w) ? 4 : 18; // box or circle
+                const int need = fm.horizontalAdvance(button->text()) + extra;
+                if (need > button->width())
+                    faults << QStringLiteral("%1 needs %2 px, has %3")
+                                  .arg(button->objectName())
+                                  .arg(need)
+                                  .arg(button->width());
+            }
         }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1String("; "))));
     }
 
     void windowAndTabRow() {
