@@ -90,15 +90,15 @@ else
     right_x=$((screen_width > 860 ? screen_width - 800 : 60))
 fi
 
-RAVA2_COM1="$dir/M" "$demo" -qwindowgeometry +0+0 &
+RAVA2_COM1="$dir/M" "$demo" --remote 7 -qwindowgeometry +0+0 &
 window_pids+=($!)
-RAVA2_COM1="$dir/S" "$demo" -qwindowgeometry "+$right_x+40" &
+RAVA2_COM1="$dir/S" "$demo" --slave -qwindowgeometry "+$right_x+40" &
 window_pids+=($!)
 
 cat <<TEXT
 demo: left window  (at +0+0):       MASTER station, module M, address 0, COM 1 = $dir/M
 demo: right window (at +$right_x+40): SLAVE station,  module S, address 7, COM 1 = $dir/S
-demo: on the master choose remote address 7; on the slave choose "Slave" on the Set up tab.
+demo: the master sends to address 7 and the slave is in slave mode already: try a transfer.
 demo: type simulator commands here (stats, loss 0.1, ...); Ctrl+C ends the demo.
 TEXT
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake make g++ pkg-config
+    cmake make g++ pkg-config dpkg-dev desktop-file-utils
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
     xvfb xauth
     fonts-dejavu-core fonts-liberation2 fonts-comic-neue fonts-urw-base35

@@ -10,6 +10,6 @@ cmake --build build -j"$(nproc)" --target rava2-demo rava2-sim
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found: running the demo under Xvfb."
-    exec xvfb-run -a -s "-screen 0 1700x700x24" bash scripts/demo.sh
+    exec xvfb-run -a -s "-screen 0 1700x700x24" bash scripts/demo.sh "$@"
 fi
-exec bash scripts/demo.sh
+exec bash scripts/demo.sh "$@"

@@ -5,8 +5,19 @@
 
 namespace rava {
 
+QString portVariable(int port) {
+    return QStringLiteral("RAVA2_COM%1").arg(port);
+}
+
+QString deviceHint(int port) {
+    const QString name = portVariable(port);
+    if (qEnvironmentVariableIsEmpty(name.toLatin1().constData()))
+        return QStringLiteral("Set %1 to the device of %2.").arg(name, portLabel(port));
+    return QStringLiteral("The device is named by %1.").arg(name);
+}
+
 QString deviceForPort(int port) {
-    const QByteArray name = "RAVA2_COM" + QByteArray::number(port);
+    const QByteArray name = portVariable(port).toLatin1();
     const QByteArray value = qgetenv(name.constData());
     if (!value.isEmpty())
         return QString::fromLocal8Bit(value);

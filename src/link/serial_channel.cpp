@@ -1,6 +1,8 @@
 #include "serial_channel.h"
 
 #include "device_map.h"
+#include "wire_trace.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHash>
@@ -232,10 +234,10 @@ void SerialChannel::pull() const {
     if (!serial_ || serial_->bytesAvailable() == 0)
         return;
     const QByteArray raw = serial_->readAll();
-    if (parityMarks_)
-        in_ += decodeParityMarks(carry_, raw);
-    else
-        in_ += raw;
+    const QByteArray bytes = parityMarks_ ? decodeParityMarks(carry_, raw) : raw;
+    if (WireTrace* trace = WireTrace::instance())
+        trace->record(traceName_.isEmpty() ? objectName() : traceName_, "in", bytes);
+    in_ += bytes;
 }
 
 bool SerialChannel::open(QString* error) {
@@ -266,9 +268,12 @@ bool SerialChannel::open(QString* error) {
         port = new QSerialPort(this);
         port->setPortName(path);
         if (!port->open(QIODevice::ReadWrite)) {
-            if (error)
+            if (error) {
                 *error = QStringLiteral("Cannot open %1: %2.")
                              .arg(where, describeSerialError(port->error(), port->errorString()));
+                if (port->error() == QSerialPort::DeviceNotFoundError)
+                    *error += QLatin1Char(' ') + deviceHint(port_);
+            }
             delete port;
             return false;
         }
@@ -318,6 +323,8 @@ bool SerialChannel::write(const QByteArray& bytes) {
         return false;
     if (serial_->write(bytes) != bytes.size())
         return false;
+    if (WireTrace* trace = WireTrace::instance())
+        trace->record(traceName_.isEmpty() ? objectName() : traceName_, "out", bytes);
     // Hand the bytes to the device now rather than on the next pass of the
     // event loop, so that a pause timed from here is a pause on the line.
     // Only when the device has room: a flush into a full device fails the

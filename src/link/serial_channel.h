@@ -44,6 +44,9 @@ public:
     void discardInput() override;
     void discardOutput() override;
 
+    // The channel's name in the wire trace ("text"); the object name until set.
+    void setTraceName(const QString& name) { traceName_ = name; }
+
     // Bytes handed to write() that have not yet reached the device.
     qint64 bytesToWrite() const;
 
@@ -60,7 +63,8 @@ private:
     QString settings_ = QStringLiteral("9600,n,8,1");
     QPointer<QSerialPort> serial_;
     QString heldKey_;
-    QString heldWhere_; // "COM n (device)" of the device held while open
+    QString heldWhere_;
+    QString traceName_; // "COM n (device)" of the device held while open
     bool parityMarks_ = false;
     mutable QByteArray in_;    // received and decoded, not yet read
     mutable QByteArray carry_; // start of a parity mark split across reads

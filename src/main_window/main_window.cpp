@@ -1,10 +1,12 @@
 #include "main_window.h"
 
-#include "layout.h"
 #include "form/controls.h"
 #include "form/entry_binder.h"
+#include "layout.h"
+#include "link/device_map.h"
 #include "logos.h"
 #include "mode_rules.h"
+#include "start_options.h"
 #include "tab_strip.h"
 #include "text_transfer/text_pages.h"
 #include "user_guide.h"
@@ -14,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -22,6 +25,35 @@
 #include <QRadioButton>
 
 namespace rava {
+
+namespace {
+
+// Keeps the port list's tooltip current: the device behind each entry and
+// whether it is there now, read when the tip is about to show.
+class PortTips : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ToolTip)
+            static_cast<QWidget*>(watched)->setToolTip(portListTip());
+        return false;
+    }
+};
+
+} // namespace
+
+QString portListTip() {
+    QStringList lines;
+    for (int port = 1; port <= 4; ++port) {
+        const QString device = deviceForPort(port);
+        const bool there = QFileInfo::exists(device);
+        lines << QStringLiteral("%1: %2 (%3)")
+                     .arg(portLabel(port), device,
+                          there ? QStringLiteral("present") : QStringLiteral("missing"));
+    }
+    lines << QStringLiteral("RAVA2_COM1 ... RAVA2_COM4 choose other devices.");
+    return lines.join(QLatin1Char('\n'));
+}
 
 void installFontSubstitutions() {
     static const bool installed = [] {
@@ -96,6 +128,8 @@ void MainWindow::buildWindow() {
     auto* ports = form::require<QComboBox>(this, "Combo1");
     for (const char* name : kPortNames)
         ports->addItem(QString::fromLatin1(name));
+    ports->setToolTip(portListTip());
+    ports->installEventFilter(new PortTips(ports));
     auto* settings = form::require<QComboBox>(this, "Combo2");
     for (const LineSetting& row : kLineSettings)
         settings->addItem(QString::fromLatin1(row.shown));
@@ -155,6 +189,18 @@ void MainWindow::setFileChooser(FileChooser chooser) {
     chooser_ = std::move(chooser);
 }
 
+void MainWindow::applyStartOptions(const StartOptions& options) {
+    using form::require;
+    if (options.port)
+        require<QComboBox>(this, "Combo1")->setCurrentIndex(*options.port - 1);
+    if (options.lineSetting)
+        require<QComboBox>(this, "Combo2")->setCurrentIndex(*options.lineSetting);
+    if (options.slave)
+        require<QRadioButton>(this, "Option2")->click();
+    if (options.remoteAddress)
+        require<QLineEdit>(this, "Text12")->setText(QString::number(*options.remoteAddress));
+}
+
 void MainWindow::lockTabs(Tab keep, bool locked) {
     for (int i = 0; i < tabs_->count(); ++i)
         tabs_->setTabEnabled(i, !locked || i == int(keep));
@@ -197,8 +243,9 @@ QString MainWindow::infoTitle() {
 
 QString MainWindow::infoText() {
     return QStringLiteral("Author: Rava 2 Demo developers\r\n\r\n"
-                          "E-mail address: (see the project README)\r\n\r\n"
-                          "Tel. number: (none)");
+                          "E-mail address: none; report problems as the Contact section of "
+                          "README.md says\r\n\r\n"
+                          "Tel. number: none");
 }
 
 void MainWindow::showInfo() {

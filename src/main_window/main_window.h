@@ -12,6 +12,7 @@
 namespace rava {
 
 class TabStrip;
+struct StartOptions;
 
 // Passes every message on to a target that can be replaced while the window
 // lives, so that everyone holding this messenger reaches the current target.
@@ -32,6 +33,9 @@ public:
 private:
     Messenger* target_;
 };
+
+// The port list's tooltip: each entry's device and whether it exists now.
+QString portListTip();
 
 // Maps the font names of the window's layout onto faces found on Linux.
 void installFontSubstitutions();
@@ -62,6 +66,10 @@ public:
     StationLink& link() { return link_; }
     const StationContext& context() const { return ctx_; }
     TabStrip* tabStrip() const { return tabs_; }
+
+    // Chooses what the command line asks for, through the same handlers as
+    // the user's own choices: port, line setting, slave mode, remote address.
+    void applyStartOptions(const StartOptions& options);
 
     // locked: every tab but `keep` disabled; unlocked: all tabs enabled.
     void lockTabs(Tab keep, bool locked);

@@ -1,6 +1,8 @@
 #include "tab_strip.h"
 
+#include <QKeySequence>
 #include <QPainter>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStyleOptionTab>
 #include <QStylePainter>
@@ -52,6 +54,31 @@ TabStrip::TabStrip(int tabHeight, QWidget* parent)
     setAutoFillBackground(true);
     bar_->raise();
     connect(bar_, &QTabBar::currentChanged, this, &TabStrip::onBarChanged);
+    // The keys every tabbed window knows, for the window as a whole.
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+    };
+    for (const auto& [key, step] : keys) {
+        auto* shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] { moveBy(step); });
+    }
+}
+
+void TabStrip::moveBy(int step) {
+    const int n = count();
+    for (int i = 1; i < n; ++i) {
+        const int next = ((current_ + step * i) % n + n) % n;
+        if (isTabEnabled(next)) {
+            setCurrentIndex(next);
+            return;
+        }
+    }
 }
 
 QWidget* TabStrip::addPage(const QString& caption) {

@@ -46,6 +46,10 @@ public:
 
     QTabBar* tabBar() const { return bar_; }
 
+    // The next enabled tab `step` places on (+1 right, -1 left), wrapping
+    // round; Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgDown and Ctrl+PgUp do this.
+    void moveBy(int step);
+
 signals:
     void currentChanged(int current, int previous);
 

@@ -1,9 +1,12 @@
 #include "link/serial_channel.h"
 #include "link/station_link.h"
 #include "link/station_settings.h"
+#include "link/wire_trace.h"
 #include "support/pty.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
@@ -204,6 +207,8 @@ private slots:
         QVERIFY(!ch.open(&error));
         QVERIFY2(error.contains(QLatin1String("COM 3")), qPrintable(error));
         QVERIFY2(error.contains(QLatin1String("/nonexistent/rava-port")), qPrintable(error));
+        // The variable behind the device, so that the user knows what to fix.
+        QVERIFY2(error.contains(QLatin1String("RAVA2_COM3")), qPrintable(error));
         QVERIFY(!ch.isOpen());
         QVERIFY(!ch.write("x"));
         QCOMPARE(ch.readAll(), QByteArray());
@@ -225,6 +230,54 @@ private slots:
         const QString reason = lost.first().first().toString();
         QVERIFY2(reason.contains(QLatin1String("COM 1")), qPrintable(reason));
         QVERIFY2(reason.contains(device), qPrintable(reason));
+    }
+
+    // With a trace file, every write and every receive event of a channel
+    // is one line: time, channel, direction, length, bytes in hex.
+    void traceRecordsWhatCrossesTheLine() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("wire.trace"));
+        WireTrace::restart(path);
+        Pty pty;
+        wire(1, pty);
+        SerialChannel ch(QStringLiteral("MSComm3"), QStringLiteral("the polling channel"), 1);
+        ch.setTraceName(QStringLiteral("polling"));
+        QVERIFY(ch.open());
+        QVERIFY(ch.write(QByteArray("\x05"
+                                    "AB\r\n",
+                                    5)));
+        QCOMPARE(pty.receive(5, 3000), QByteArray("\x05"
+                                                  "AB\r\n",
+                                                  5));
+        QVERIFY(pty.send(QByteArray("\xff"
+                                    "ok",
+                                    3)));
+        QCOMPARE(readFrom(ch, 3), QByteArray("\xff"
+                                             "ok",
+                                             3));
+        ch.close();
+        WireTrace::restart(QString()); // off again: nothing more is written
+        QVERIFY(ch.open());
+        QVERIFY(ch.write("late"));
+        ch.close();
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        double previous = 0;
+        const QByteArray tails[] = {"polling out 5 0541420d0a", "polling in 3 ff6f6b"};
+        for (int i = 0; i < 2; ++i) {
+            const QList<QByteArray> f = lines[i].split(' ');
+            QCOMPARE(f.size(), 5);
+            QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d{3}$"))
+                         .match(QString::fromLatin1(f[0]))
+                         .hasMatch(),
+                     lines[i].constData());
+            QVERIFY(f[0].toDouble() >= previous);
+            previous = f[0].toDouble();
+            QCOMPARE(lines[i].mid(f[0].size() + 1), tails[i]);
+        }
     }
 
     void portAndLineChoicesReachTheRightChannels() {
