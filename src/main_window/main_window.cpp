@@ -1,8 +1,8 @@
 #include "main_window.h"
 
+#include "layout.h"
 #include "form/controls.h"
 #include "form/entry_binder.h"
-#include "layout.h"
 #include "logos.h"
 #include "mode_rules.h"
 #include "register_programming/register_page.h"

@@ -40,7 +40,8 @@ class RegisterEndToEndTest : public QObject {
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(at<QPushButton>(win, button), Qt::LeftButton);
-        QTest::qWaitFor([&] { return !status->text().isEmpty(); }, 5000);
+        if (!QTest::qWaitFor([&] { return !status->text().isEmpty(); }, 5000))
+            return QStringLiteral("(no outcome)");
         if (tookMs)
             *tookMs = clock.elapsed();
         return status->text();
@@ -178,6 +179,10 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(sim.stop(SIGTERM), 0);
         QTRY_COMPARE_WITH_TIMEOUT(at<QLabel>(win, "Label17")->text(), kFailed, 5000);
+        // The message says which port failed.
+        QCOMPARE(messages_.errors.size(), 1);
+        QVERIFY2(messages_.errors.first().contains(QLatin1String("COM 1")),
+                 qPrintable(messages_.errors.first()));
         QVERIFY(buttonsEnabled(win));
     }
 };
