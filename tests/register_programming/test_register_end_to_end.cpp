@@ -105,6 +105,19 @@ private slots:
                  QStringList{QStringLiteral("ok prog P off address=2 parity=even")});
     }
 
+    // A line setting other than the module's garbles the request: no reply.
+    void wrongLineSetting() {
+        SimProcess sim({"P=prog:5"});
+        QVERIFY(sim.start());
+        qputenv("RAVA2_COM1", sim.linkPath(QStringLiteral("P")).toLocal8Bit());
+        MainWindow win;
+        win.setMessenger(&messages_);
+        at<QComboBox>(win, "Combo2")->setCurrentIndex(0); // 9600, the module runs at 115200
+        QCOMPARE(operate(win, "Command16"), kFailed);
+        at<QComboBox>(win, "Combo2")->setCurrentIndex(9); // 115200,none
+        QCOMPARE(operate(win, "Command16"), QStringLiteral("Address is 5"));
+    }
+
     // Clicks while an operation runs open nothing a second time.
     void clicksWhilePending() {
         SimProcess sim({"P=prog:5"});
