@@ -107,9 +107,6 @@ private slots:
         QTest::newRow("read address 7")
             << Operation::ReadAddress << 0.0 << bytes({7}) << QList<QByteArray>{bytes({0x24, 0})}
             << K::Value << 7 << QStringLiteral("Address is 7");
-        QTest::newRow("read address 255")
-            << Operation::ReadAddress << 0.0 << bytes({255}) << QList<QByteArray>{bytes({0x24, 0})}
-            << K::Value << 255 << QStringLiteral("Address is 255");
         QTest::newRow("read parity 3")
             << Operation::ReadParity << 0.0 << bytes({3}) << QList<QByteArray>{bytes({0x24, 3})}
             << K::Value << 3 << QStringLiteral("Parity is 3");
@@ -129,10 +126,6 @@ private slots:
             << Operation::WriteParity << 3.0 << bytes({3, 3})
             << QList<QByteArray>{bytes({0x23, 3, 3}), bytes({0x24, 3})} << K::Done << 3
             << QStringLiteral("Operation done. The new parity is 3");
-        QTest::newRow("write parity 0")
-            << Operation::WriteParity << 0.0 << bytes({0})
-            << QList<QByteArray>{bytes({0x23, 3, 0}), bytes({0x24, 3})} << K::Done << 0
-            << QStringLiteral("Operation done. The new parity is 0");
         QTest::newRow("write address 2.5: writes 2, compares 2.5")
             << Operation::WriteAddress << 2.5 << bytes({2})
             << QList<QByteArray>{bytes({0x23, 0, 2}), bytes({0x24, 0})} << K::Mismatch << 2
@@ -356,17 +349,6 @@ private slots:
         QCOMPARE(rig.outcomes.size(), 1);
     }
 
-    // A reply after the timeout belongs to no operation.
-    void lateReplyIsIgnored() {
-        Rig rig;
-        QVERIFY(rig.programmer.read(Register::Address));
-        QVERIFY(rig.waitOutcome());
-        rig.channel.open();
-        rig.channel.inject(bytes({7}));
-        QCOMPARE(rig.outcomes.size(), 1);
-        QCOMPARE(rig.outcomes.first().kind, Outcome::Kind::NoReply);
-    }
-
     void destroyingEndsTheOperation() {
         FakeChannel channel;
         auto programmer = std::make_unique<RegisterProgrammer>(channel, kShort);
@@ -424,14 +406,11 @@ private slots:
         QTest::newRow("address 2, 5, 5") << false << "255" << QStringList{"2", "25", "255"};
         QTest::newRow("address 2.5") << false << "2.5" << QStringList{"2", "2.", "2.5"};
         QTest::newRow("address lowercase a") << false << "1a" << QStringList{"1", ""};
-        QTest::newRow("address lowercase z") << false << "z" << QStringList{""};
         QTest::newRow("address capital A") << false << "A" << QStringList{"A"};
         QTest::newRow("address minus one") << false << "-1" << QStringList{"-", ""};
         QTest::newRow("address hexadecimal") << false << "&HF" << QStringList{"&", "&H", "&HF"};
-        QTest::newRow("address &H1") << false << "&H1" << QStringList{"&", "&H", "&H1"};
         QTest::newRow("parity 2") << true << "2" << QStringList{""};
         QTest::newRow("parity 3") << true << "3" << QStringList{"3"};
-        QTest::newRow("parity 1") << true << "1" << QStringList{"1"};
         QTest::newRow("parity 0") << true << "0" << QStringList{"0"};
         QTest::newRow("parity 4") << true << "4" << QStringList{""};
         QTest::newRow("parity lowercase a") << true << "a" << QStringList{""};
