@@ -6,6 +6,7 @@
 #include "link/device_map.h"
 #include "logos.h"
 #include "mode_rules.h"
+#include "register_programming/register_page.h"
 #include "start_options.h"
 #include "tab_strip.h"
 #include "text_transfer/text_pages.h"
@@ -161,6 +162,7 @@ void MainWindow::wireControls() {
 void MainWindow::installFeaturePages() {
     // Feature pages wire themselves to their controls here.
     new text::TextPages(ctx_, this, this);
+    new registers::RegisterPage(ctx_, this, this);
 }
 
 void MainWindow::startUp() {
