@@ -32,7 +32,8 @@ double radixNumber(const QString& s, int start, int base) {
             break;
         value = value * base + d;
     }
-    return value;
+    // Too many digits for a double: no number, like an overflowing decimal.
+    return std::isfinite(value) ? value : 0;
 }
 
 } // namespace

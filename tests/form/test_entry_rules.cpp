@@ -35,6 +35,8 @@ private slots:
         QTest::newRow("digit then letter") << "1A" << 1.0;
         QTest::newRow("letter only") << "A" << 0.0;
         QTest::newRow("comma is no point") << "1,5" << 1.0;
+        QTest::newRow("decimal beyond a double") << "1E400" << 0.0;
+        QTest::newRow("hex beyond a double") << "&H" + QString(300, QLatin1Char('F')) << 0.0;
     }
     void leadingNumber() {
         QFETCH(QString, text);
