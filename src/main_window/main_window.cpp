@@ -1,10 +1,11 @@
 #include "main_window.h"
 
-#include "layout.h"
 #include "form/controls.h"
 #include "form/entry_binder.h"
+#include "layout.h"
 #include "logos.h"
 #include "mode_rules.h"
+#include "polling/polling_page.h"
 #include "tab_strip.h"
 #include "text_transfer/text_pages.h"
 #include "user_guide.h"
@@ -127,6 +128,7 @@ void MainWindow::wireControls() {
 void MainWindow::installFeaturePages() {
     // Feature pages wire themselves to their controls here.
     new text::TextPages(ctx_, this, this);
+    polling_ = new polling::PollingPage(ctx_, this, this);
 }
 
 void MainWindow::startUp() {
@@ -187,8 +189,8 @@ void MainWindow::applyEnabling(Mode mode) {
 }
 
 void MainWindow::onTabChanged(int current, int previous) {
-    PollingTabRule::apply(!settings_.isMaster(), Tab(current), Tab(previous),
-                          link_.pollingChannel(), messenger_);
+    if (polling_)
+        polling_->onTabChanged(Tab(current), Tab(previous));
 }
 
 QString MainWindow::infoTitle() {
