@@ -105,6 +105,10 @@ PollingPage::~PollingPage() {
     disconnect(master_, nullptr, this, nullptr);
     disconnect(slave_, nullptr, this, nullptr);
     disconnect(&table_, nullptr, this, nullptr);
+    // Both close the channel through the collector they share: it goes last.
+    delete slave_;
+    delete master_;
+    delete collector_;
 }
 
 void PollingPage::wireRow(int index) {
