@@ -167,8 +167,12 @@ void PollingPage::onRunningChanged(bool running) {
 void PollingPage::onModeChanged() {
     // A slave has no End button: a cycle left running could not be stopped
     // and would share the channel with the slave's answers.
-    if (ctx_.settings && !ctx_.settings->isMaster())
+    if (!ctx_.settings)
+        return;
+    if (!ctx_.settings->isMaster())
         master_->end();
+    else
+        slave_->stopListening(); // a master answers no commands
 }
 
 void PollingPage::onTabChanged(Tab current, Tab previous) {

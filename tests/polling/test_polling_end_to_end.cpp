@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 using namespace rava;
@@ -150,6 +151,42 @@ private slots:
         QVERIFY(at(master, "Command15")->isEnabled());
         QVERIFY(!at(master, "Command20")->isEnabled());
         QVERIFY2(messages_.errors.isEmpty(), qPrintable(messages_.errors.join(QLatin1Char('\n'))));
+    }
+
+    // The simulator goes away under a running cycle and under a listening
+    // slave: both stop with a message naming the device, and a master can
+    // press Start again.
+    void vanishingDeviceStopsPollingWithAMessage() {
+        SimProcess sim({"m=master:0", "s5=slave:5"});
+        QVERIFY(sim.start());
+        qputenv("RAVA2_COM1", sim.linkPath(QStringLiteral("m")).toLocal8Bit());
+        qputenv("RAVA2_COM2", sim.linkPath(QStringLiteral("s5")).toLocal8Bit());
+        test::RecordingMessenger masterMessages, slaveMessages;
+        MainWindow master, slave;
+        master.setMessenger(&masterMessages);
+        slave.setMessenger(&slaveMessages);
+        at(slave, "Combo1")->setProperty("currentIndex", 1);
+        QTest::mouseClick(at(slave, "Option2"), Qt::LeftButton);
+        slave.tabStrip()->setCurrentIndex(int(Tab::Polling));
+        QVERIFY(slave.link().pollingChannel().isOpen());
+        at<QCheckBox>(master, "Check1_1")->setChecked(true);
+        at<QLineEdit>(master, "Text4_1")->setText(QStringLiteral("5"));
+        at<QLineEdit>(master, "Text14_1")->setText(QStringLiteral("X"));
+        QTest::mouseClick(at(master, "Command15"), Qt::LeftButton);
+        QVERIFY(master.link().pollingChannel().isOpen());
+
+        QCOMPARE(sim.stop(SIGTERM), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(masterMessages.errors.size(), 1, 5000);
+        QVERIFY2(masterMessages.errors.at(0).startsWith(QStringLiteral("Polling stopped: ")),
+                 qPrintable(masterMessages.errors.at(0)));
+        QVERIFY(!master.link().pollingChannel().isOpen());
+        QVERIFY(at(master, "Command15")->isEnabled());
+        QVERIFY(!at(master, "Command20")->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(slaveMessages.errors.size(), 1, 5000);
+        QVERIFY2(
+            slaveMessages.errors.at(0).startsWith(QStringLiteral("The slave no longer answers: ")),
+            qPrintable(slaveMessages.errors.at(0)));
+        QVERIFY(!slave.link().pollingChannel().isOpen());
     }
 };
 
