@@ -26,6 +26,7 @@ struct Lit {
     int row;
     QString text;
     QColor colour;
+    qint64 ms; // since Start
 };
 
 template <typename T = QWidget> T* at(MainWindow& win, const QString& name) {
@@ -82,17 +83,22 @@ private slots:
                 ->setText(QString::fromLatin1(rows[i - 1][1]));
         }
 
+        QElapsedTimer clock;
         QList<Lit> lit;
         for (int i = 1; i <= 5; ++i) {
             auto* box = at<QLineEdit>(master, QStringLiteral("Text19_%1").arg(i));
-            connect(box, &QLineEdit::textChanged, this, [&lit, box, i](const QString& text) {
-                lit.append({i, text, box->palette().color(QPalette::Base)});
+            connect(box, &QLineEdit::textChanged, this, [&, box, i](const QString& text) {
+                lit.append({i, text, box->palette().color(QPalette::Base), clock.elapsed()});
             });
         }
         QList<int> queried;
         auto* poller = master.findChild<MasterPoller*>();
         QVERIFY(poller);
-        connect(poller, &MasterPoller::queried, this, [&](int row) { queried << row; });
+        QList<qint64> queriedAt;
+        connect(poller, &MasterPoller::queried, this, [&](int row) {
+            queried << row;
+            queriedAt << clock.elapsed();
+        });
         QList<int> answers(3, 0);
         for (int k = 0; k < 3; ++k) {
             auto* responder = slaves[size_t(k)]->findChild<SlaveResponder*>();
@@ -107,7 +113,6 @@ private slots:
             return on;
         };
 
-        QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(at(master, "Command15"), Qt::LeftButton);
         QVERIFY(poller->isRunning());
@@ -130,6 +135,24 @@ private slots:
             }
         }
         QVERIFY(lightsOn(4).isEmpty() && lightsOn(5).isEmpty());
+        // Each light comes on after its query, well inside the pause, and is
+        // on for the display hold.
+        for (int q = 0; q < 6; ++q) {
+            const int row = queried.at(q);
+            const Lit on = lightsOn(row).at(q / 3);
+            const qint64 delay = on.ms - queriedAt.at(q);
+            qint64 off = -1;
+            for (const Lit& l : lit)
+                if (l.row == row && l.text.isEmpty() && l.ms > on.ms) {
+                    off = l.ms - on.ms;
+                    break;
+                }
+            qInfo("query %d to row %d at %lld ms; light on after %lld ms, for %lld ms", q + 1, row,
+                  queriedAt.at(q), delay, off);
+            QVERIFY(delay >= 1000 && delay < 5000); // two silences at least
+            if (q < 5)
+                QVERIFY(off >= 1000);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(at<QLineEdit>(master, "Text19_3")->text(), QString(), 3000);
         QCOMPARE(at<QLineEdit>(master, "Text19_3")->palette().color(QPalette::Base), white);
         QCOMPARE(answers, (QList<int>{2, 2, 2}));
