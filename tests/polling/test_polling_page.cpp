@@ -58,7 +58,7 @@ private slots:
         StationContext ctx;
         ctx.settings = settings.get();
         ctx.messenger = &messages;
-        page = std::make_unique<PollingPage>(ctx, form.get(), *channel, PollTimings{60, 30, 80});
+        page = std::make_unique<PollingPage>(ctx, form.get(), *channel, PollTimings{60, 30, 300});
         form->show();
     }
     void cleanup() {
@@ -152,16 +152,20 @@ private slots:
         QCOMPARE(channel->writes.value(0), QByteArray("\x03"
                                                       "AB"));
 
+        // What the box shows at each change: its text and its background.
         QLineEdit* reply = box("Text19", 3);
+        QList<QPair<QString, QColor>> shown;
+        connect(reply, &QLineEdit::textChanged, this, [&](const QString& text) {
+            shown.append({text, background(reply)});
+        });
         channel->inject("\x03OK");
-        QTRY_COMPARE(reply->text(), QStringLiteral("OK"));
-        QCOMPARE(background(reply), QColor(0, 255, 0)); // 65280
-        QTRY_COMPARE(reply->text(), QString());
-        QCOMPARE(background(reply), QColor(255, 255, 255)); // 16777215
+        QTRY_COMPARE(shown.size(), 2);
         channel->inject("\x03\x0F");
-        QTRY_COMPARE(reply->text(), QStringLiteral("Wrong command!"));
-        QCOMPARE(background(reply), QColor(255, 0, 0)); // 255
-        QTRY_COMPARE(background(reply), QColor(255, 255, 255));
+        QTRY_COMPARE(shown.size(), 4);
+        const QColor green(0, 255, 0), red(255, 0, 0), white(255, 255, 255);
+        const QList<QPair<QString, QColor>> expected{
+            {"OK", green}, {"", white}, {"Wrong command!", red}, {"", white}};
+        QCOMPARE(shown, expected);
 
         const int written = channel->writes.size();
         QTest::mouseClick(end, Qt::LeftButton);
@@ -227,17 +231,24 @@ private slots:
         auto* status = get<QLabel>("Label24");
         page->onTabChanged(Tab::Polling, Tab::SetUp);
         QVERIFY(channel->isOpen());
+        // What the line shows at each change: its caption and background.
+        QList<QPair<QString, QColor>> shown;
+        connect(&page->slave(), &SlaveResponder::lightChanged, this, [&] {
+            shown.append({status->text(), status->palette().color(QPalette::Window)});
+        });
         channel->inject("STATUS");
-        QTRY_COMPARE(status->text(), QStringLiteral("Command OK! Reply forwarded"));
-        QCOMPARE(status->palette().color(QPalette::Window), QColor(0, 255, 0));
+        QTRY_COMPARE(shown.size(), 2);
         QCOMPARE(channel->allWritten(), QByteArray("23C"));
-        QTRY_COMPARE(status->text(), QString());
-        QCOMPARE(status->palette().color(QPalette::Window), QColor(255, 255, 255));
         channel->inject("status");
-        QTRY_COMPARE(status->text(), QStringLiteral("Command not recognised!"));
-        QCOMPARE(status->palette().color(QPalette::Window), QColor(255, 0, 0));
+        QTRY_COMPARE(shown.size(), 4);
+        QCOMPARE(channel->allWritten(), QByteArray("23C\x0F"));
+        const QColor green(0, 255, 0), red(255, 0, 0), white(255, 255, 255);
+        const QList<QPair<QString, QColor>> expected{{"Command OK! Reply forwarded", green},
+                                                     {"", white},
+                                                     {"Command not recognised!", red},
+                                                     {"", white}};
+        QCOMPARE(shown, expected);
         // Leaving the tab closes the channel: no answers, no light.
-        QTRY_COMPARE(status->text(), QString());
         page->onTabChanged(Tab::Help, Tab::Polling);
         QVERIFY(!channel->isOpen());
         const QByteArray before = channel->allWritten();
