@@ -6,6 +6,7 @@
 #include "link/device_map.h"
 #include "logos.h"
 #include "mode_rules.h"
+#include "polling/polling_page.h"
 #include "register_programming/register_page.h"
 #include "start_options.h"
 #include "tab_strip.h"
@@ -163,6 +164,7 @@ void MainWindow::installFeaturePages() {
     // Feature pages wire themselves to their controls here.
     new text::TextPages(ctx_, this, this);
     new registers::RegisterPage(ctx_, this, this);
+    polling_ = new polling::PollingPage(ctx_, this, this);
 }
 
 void MainWindow::startUp() {
@@ -235,8 +237,8 @@ void MainWindow::applyEnabling(Mode mode) {
 }
 
 void MainWindow::onTabChanged(int current, int previous) {
-    PollingTabRule::apply(!settings_.isMaster(), Tab(current), Tab(previous),
-                          link_.pollingChannel(), messenger_);
+    if (polling_)
+        polling_->onTabChanged(Tab(current), Tab(previous));
 }
 
 QString MainWindow::infoTitle() {

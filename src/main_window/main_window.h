@@ -13,6 +13,9 @@ namespace rava {
 
 class TabStrip;
 struct StartOptions;
+namespace polling {
+class PollingPage;
+}
 
 // Passes every message on to a target that can be replaced while the window
 // lives, so that everyone holding this messenger reaches the current target.
@@ -102,6 +105,7 @@ private:
     FileChooser chooser_;
     StationContext ctx_;
     TabStrip* tabs_ = nullptr;
+    polling::PollingPage* polling_ = nullptr;
 };
 
 } // namespace rava

@@ -1,8 +1,5 @@
 #include "mode_rules.h"
 
-#include "link/channel.h"
-#include "link/messenger.h"
-
 namespace rava {
 
 namespace {
@@ -60,40 +57,6 @@ const std::vector<EnablingStep>& masterEnabling() {
 const std::vector<EnablingStep>& slaveEnabling() {
     static const std::vector<EnablingStep> steps = buildSlave();
     return steps;
-}
-
-PollingTabRule::Action PollingTabRule::decide(bool slave, Tab current, Tab previous) {
-    if (!slave)
-        return Action::None;
-    if (current == Tab::Polling && previous != Tab::Polling)
-        return Action::Open;
-    if (previous == Tab::Polling && current != Tab::Polling)
-        return Action::Close;
-    return Action::None;
-}
-
-PollingTabRule::Action PollingTabRule::apply(bool slave, Tab current, Tab previous,
-                                             Channel& channel, Messenger& messenger) {
-    const Action action = decide(slave, current, previous);
-    switch (action) {
-    case Action::Open:
-        if (!channel.isOpen()) {
-            QString error;
-            if (!channel.open(&error)) {
-                channel.close();
-                messenger.error(error.isEmpty()
-                                    ? QStringLiteral("The polling channel cannot be opened.")
-                                    : error);
-            }
-        }
-        break;
-    case Action::Close:
-        channel.close();
-        break;
-    case Action::None:
-        break;
-    }
-    return action;
 }
 
 } // namespace rava

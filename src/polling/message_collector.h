@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+
+namespace rava {
+class Channel;
+class OneShot;
+} // namespace rava
+
+namespace rava::polling {
+
+// Cuts messages out of the polling channel's byte stream: a message is
+// everything received until the line has been silent for the end-of-message
+// timeout `Timer8` (500 ms). Every batch of input restarts the countdown, so
+// a message split by a shorter pause stays whole and one split by a longer
+// pause arrives as two.
+//
+// Whoever opens the polling channel starts the collector and stops it before
+// closing the channel. A stopped collector reads nothing, holds nothing and
+// has no timer armed.
+class MessageCollector : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Stopped,    // not listening
+        Idle,       // listening, nothing collected
+        Collecting, // bytes collected; Timer8 runs
+    };
+    static constexpr int kSilenceMs = 500;
+
+    explicit MessageCollector(Channel& channel, QObject* parent = nullptr);
+    ~MessageCollector() override;
+
+    void setSilence(int ms);
+    int silence() const;
+
+    State state() const { return state_; }
+    bool isListening() const { return state_ != State::Stopped; }
+    // What has been collected of the message under way.
+    QByteArray pending() const { return buffer_; }
+    bool timerArmed() const;
+
+    // Listens on the channel (which must be open): input waiting from before
+    // is thrown away, and every later byte is collected.
+    void start();
+    // Stops listening; a message under way is dropped.
+    void stop();
+
+signals:
+    // One whole message, never empty.
+    void messageReceived(const QByteArray& message);
+
+private:
+    void onReceived();
+    void onSilence();
+
+    QPointer<Channel> channel_;
+    OneShot* silence_;
+    State state_ = State::Stopped;
+    QByteArray buffer_;
+    int thresholdBefore_ = 0;
+};
+
+} // namespace rava::polling
