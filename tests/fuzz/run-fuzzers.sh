@@ -6,6 +6,9 @@
 #
 #   tests/fuzz/run-fuzzers.sh [seconds] [target ...]
 #
+# RUNS=n stops each target after n executions instead (seconds stay the
+# limit); MAX_LEN sets the longest input tried (default 512 bytes).
+#
 # New inputs found during a run go to a scratch corpus under build-fuzz/, not
 # into the committed one: add an input there by hand when it matters (every
 # crash's input does).
@@ -44,7 +47,8 @@ for t in "${targets[@]}"; do
     log="$build/logs/$t.log"
     mkdir -p "$(dirname "$log")"
     touch "$log.start"
-    "$build/bin/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
+    "$build/bin/fuzz_$t" -max_total_time="$seconds" ${RUNS:+-runs=$RUNS} \
+        -max_len="${MAX_LEN:-512}" -print_final_stats=1 -timeout=10 \
         -rss_limit_mb=2048 -artifact_prefix="$artifacts/" "$scratch" "tests/fuzz/corpus/$t" \
         >"$log" 2>&1
     rc=$?
