@@ -10,6 +10,7 @@
 #include "support/pty.h"
 #include "support/recording.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -60,6 +61,12 @@ struct Station {
         StationLink& l = win->link();
         return !l.textChannel().isOpen() && !l.imageChannel().isOpen() &&
                !l.pollingChannel().isOpen() && !l.programmingChannel().isOpen();
+    }
+    // Row 1 of the poll table checked, polling address 5 with command X.
+    void pollRowOne() const {
+        at<QCheckBox>("Check1_1")->setChecked(true);
+        at<QLineEdit>("Text4_1")->setText(QStringLiteral("5"));
+        at<QLineEdit>("Text14_1")->setText(QStringLiteral("X"));
     }
     QString label(const char* name) const { return at<QLabel>(name)->text(); }
     QString boxText(const char* name) const { return at<QPlainTextEdit>(name)->toPlainText(); }
@@ -246,6 +253,71 @@ private slots:
         QCOMPARE(slave.label("Label9"), kReceiveIdle);
         QVERIFY(master.messages.errors.isEmpty());
         QVERIFY(slave.messages.errors.isEmpty());
+    }
+
+    // Polling on a COM entry whose device does not exist: Start on a master,
+    // the "Polling" tab on a slave.
+    void pollingDeviceMissing_data() {
+        QTest::addColumn<bool>("master");
+        QTest::newRow("master Start") << true;
+        QTest::newRow("slave on the Polling tab") << false;
+    }
+    void pollingDeviceMissing() {
+        QFETCH(bool, master);
+        Station s(QStringLiteral("/nonexistent/rava-com1"));
+        if (master) {
+            s.pollRowOne();
+            s.click("Command15");
+            QVERIFY(s.at("Command15")->isEnabled());
+        } else {
+            QTest::mouseClick(s.at("Option2"), Qt::LeftButton);
+            s.win->tabStrip()->setCurrentIndex(int(Tab::Polling));
+        }
+        QCOMPARE(s.messages.errors.size(), 1);
+        QVERIFY2(s.messages.errors.first().contains(QLatin1String("/nonexistent/rava-com1")),
+                 qPrintable(s.messages.errors.first()));
+        QVERIFY(s.channelsClosed());
+        QVERIFY(s.allTabsEnabled());
+        // The user can go elsewhere and work on.
+        s.win->tabStrip()->setCurrentIndex(int(Tab::SetUp));
+        QCOMPARE(s.win->tabStrip()->currentIndex(), int(Tab::SetUp));
+        QVERIFY(s.channelsClosed());
+    }
+
+    // A master's polling cycle holds the port; a text transfer or a register
+    // read on the same device is refused with the reason, and the cycle goes
+    // on untouched.
+    void portHeldByPolling_data() {
+        QTest::addColumn<QByteArray>("button");
+        QTest::newRow("text Send") << QByteArray("Command4");
+        QTest::newRow("text Receive") << QByteArray("Command6");
+        QTest::newRow("register Read") << QByteArray("Command16");
+    }
+    void portHeldByPolling() {
+        QFETCH(QByteArray, button);
+        test::Pty pty;
+        QVERIFY(pty.valid());
+        Station s(pty.stationPath());
+        s.chooseText(textFile("one\r\n"));
+        s.pollRowOne();
+        s.click("Command15");
+        QCOMPARE(pty.receive(2, 3000), QByteArray("\x05X"));
+        s.click(button.constData());
+        QTRY_COMPARE(s.messages.errors.size(), 1);
+        QVERIFY2(s.messages.errors.first().contains(QLatin1String("in use by the polling channel")),
+                 qPrintable(s.messages.errors.first()));
+        QVERIFY(s.allTabsEnabled());
+        QVERIFY(!s.win->link().textChannel().isOpen());
+        QVERIFY(!s.win->link().programmingChannel().isOpen());
+        QVERIFY(s.at("Command6")->isEnabled() && !s.at("Command5")->isEnabled());
+        for (const char* b : {"Command4", "Command16", "Command17", "Command18", "Command19"})
+            QVERIFY(s.at(b)->isEnabled());
+        // Polling goes on, and ends cleanly.
+        QVERIFY(s.win->link().pollingChannel().isOpen());
+        QVERIFY(s.at("Command20")->isEnabled());
+        s.click("Command20");
+        QVERIFY(s.channelsClosed());
+        QCOMPARE(s.messages.errors.size(), 1);
     }
 
     // Register programming on port 1 while another channel holds the device:
