@@ -1,0 +1,427 @@
+// Soak: a master and two slaves joined by the module simulator over a lossy,
+// noisy radio link (--loss 0.1 --corrupt 0.01), driven through the feature
+// classes without the window for a given time: text files both ways, a
+// polling cycle (and images once the image classes are built in). Prints
+// per feature what was sent, what arrived intact, what arrived damaged, what
+// went missing and what was reported as failed, and the resident memory at
+// the start and the end. Exits non-zero on a hang (a phase that does not
+// end) or a result that contradicts what was sent and is shown as good.
+//
+//   bench_soak [--minutes M] [--seed N] [--sim PATH]
+#include "link/line_settings.h"
+#include "link/one_shot.h"
+#include "link/station_link.h"
+#include "link/station_settings.h"
+#include "polling/master_poller.h"
+#include "polling/message_collector.h"
+#include "polling/poll_table.h"
+#include "polling/slave_responder.h"
+#include "text_transfer/text_receiver.h"
+#include "text_transfer/text_sender.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+using namespace rava;
+
+namespace {
+
+double residentMb() {
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// One station: its settings and its four channels on COM `port`, with the
+// feature objects it uses.
+struct Station {
+    QString name;
+    int address;
+    StationSettings settings;
+    std::unique_ptr<StationLink> link;
+    std::unique_ptr<text::TextSender> textSender;
+    std::unique_ptr<text::TextReceiver> textReceiver;
+    std::unique_ptr<polling::MessageCollector> collector;
+
+    Station(const QString& n, int addr, int port, Mode mode) : name(n), address(addr) {
+        link = std::make_unique<StationLink>(settings);
+        settings.setLineSetting(kDefaultLineSetting);
+        settings.setPort(port);
+        settings.setMode(mode);
+        textSender = std::make_unique<text::TextSender>(link->textChannel(), settings);
+        textReceiver = std::make_unique<text::TextReceiver>(link->textChannel(), settings);
+        collector = std::make_unique<polling::MessageCollector>(link->pollingChannel());
+    }
+};
+
+// What one feature did over the whole run.
+struct Tally {
+    const char* unit = "";
+    qint64 transfers = 0;      // transfers (or poll queries) run
+    qint64 sent = 0;           // lines / queries / images sent
+    qint64 intact = 0;         // arrived exactly as sent
+    qint64 damaged = 0;        // arrived and shown, but not as sent
+    qint64 missing = 0;        // sent, nothing arrived
+    qint64 failed = 0;         // reported as failed with a message
+    qint64 wrongShownGood = 0; // damaged, yet shown with no sign of trouble
+};
+
+class Soak : public QObject {
+public:
+    Soak(const QString& links, qint64 durationMs, quint32 seed)
+        : rng_(seed), durationMs_(durationMs) {
+        for (int i = 1; i <= 3; ++i)
+            qputenv(qPrintable(QStringLiteral("RAVA2_COM%1").arg(i)),
+                    QDir(links).filePath(QStringList{"M", "S1", "S2"}[i - 1]).toLocal8Bit());
+        m_ = std::make_unique<Station>(QStringLiteral("M"), 0, 1, Mode::Master);
+        s1_ = std::make_unique<Station>(QStringLiteral("S1"), 1, 2, Mode::Slave);
+        s2_ = std::make_unique<Station>(QStringLiteral("S2"), 2, 3, Mode::Slave);
+        text_.unit = "lines";
+        poll_.unit = "queries";
+        watchdog_.setSingleShot(true);
+        connect(&watchdog_, &QTimer::timeout, this, [this] {
+            std::fprintf(stderr, "HANG: phase '%s' did not end within %d s\n", phase_.c_str(),
+                         kWatchdogMs / 1000);
+            hung_ = true;
+            QCoreApplication::exit(3);
+        });
+    }
+
+    void start() {
+        clock_.start();
+        rssStart_ = residentMb();
+        nextPhase();
+    }
+
+    int report() const {
+        std::printf("\nsoak: %.1f minutes, master M and slaves S1, S2, --loss 0.1 --corrupt 0.01\n",
+                    double(clock_.elapsed()) / 60000.0);
+        std::printf("%-8s %9s %8s %8s %8s %8s %8s %9s  %s\n", "feature", "transfers", "sent",
+                    "intact", "damaged", "missing", "failed", "unflagged", "unit");
+        auto row = [](const char* name, const Tally& t) {
+            std::printf("%-8s %9lld %8lld %8lld %8lld %8lld %8lld %9lld  %s\n", name,
+                        (long long)t.transfers, (long long)t.sent, (long long)t.intact,
+                        (long long)t.damaged, (long long)t.missing, (long long)t.failed,
+                        (long long)t.wrongShownGood, t.unit);
+        };
+        row("text", text_);
+        row("polling", poll_);
+        std::printf("resident memory: %.1f MB at the start, %.1f MB after the first round, "
+                    "%.1f MB at the end\n",
+                    rssStart_, rssFirstRound_, residentMb());
+        std::printf("hang: %s\n", hung_ ? "yes" : "no");
+        std::printf("(damaged: arrived with bytes the radio changed; unflagged: of those, shown "
+                    "with no sign of trouble -- a text line, a reply on green, an image "
+                    "passed as complete; the text, polling and image formats carry no check)\n");
+        return hung_ ? 3 : 0;
+    }
+
+private:
+    static constexpr int kWatchdogMs = 120000;
+
+    void nextPhase() {
+        watchdog_.stop();
+        if (round_ == 1 && step_ == 0)
+            rssFirstRound_ = residentMb();
+        if (clock_.elapsed() >= durationMs_ && step_ == 0) {
+            QCoreApplication::exit(0);
+            return;
+        }
+        const int step = step_;
+        step_ = (step_ + 1) % 3;
+        if (step_ == 0)
+            ++round_;
+        watchdog_.start(kWatchdogMs);
+        switch (step) {
+        case 0:
+            phase_ = "text M to S1";
+            textTransfer(*m_, *s1_);
+            break;
+        case 1:
+            phase_ = "text S2 to M";
+            textTransfer(*s2_, *m_);
+            break;
+        case 2:
+            phase_ = "polling";
+            pollingCycle();
+            break;
+        }
+    }
+
+    // Posted, so that a phase never starts inside the handler that ended the
+    // one before.
+    void later(std::function<void()> f) { QTimer::singleShot(0, this, std::move(f)); }
+
+    // --- Text -----------------------------------------------------------
+    QByteArray randomLine(int transfer, int index) {
+        QByteArray line =
+            "T" + QByteArray::number(transfer) + "-L" + QByteArray::number(index) + ":";
+        const int n = int(rng_.bounded(80));
+        for (int i = 0; i < n; ++i)
+            line.append(char(0x20 + rng_.bounded(0x5F))); // printable ASCII
+        return line;
+    }
+
+    void textTransfer(Station& from, Station& to) {
+        ++text_.transfers;
+        const int transfer = int(text_.transfers);
+        QList<QByteArray> lines;
+        QByteArray file;
+        const int count = 10 + int(rng_.bounded(20));
+        for (int i = 0; i < count; ++i) {
+            lines.append(randomLine(transfer, i));
+            file += lines.last() + "\r\n";
+        }
+        const QString path = QDir(work_.path()).filePath(QStringLiteral("lines.txt"));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(file) != file.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            QCoreApplication::exit(4);
+            return;
+        }
+        f.close();
+        if (from.settings.isMaster())
+            from.settings.setRemoteAddress(to.address);
+
+        auto got = std::make_shared<QList<QPair<int, QByteArray>>>();
+        auto conns = std::make_shared<QList<QMetaObject::Connection>>();
+        auto finish = [this, &from, &to, lines, got, conns] {
+            for (const auto& c : *conns)
+                disconnect(c);
+            if (to.textReceiver->isBusy())
+                to.textReceiver->stop(); // nothing came: the receiver waits forever
+            const int sender = to.settings.isMaster() ? from.address : 0;
+            QList<QByteArray> expected;
+            for (const QByteArray& l : lines)
+                expected.append(l + '\r');
+            qint64 intact = 0;
+            for (const auto& [who, line] : *got) {
+                const qsizetype at = expected.indexOf(line);
+                if (who == sender && at >= 0) {
+                    ++intact;
+                    expected.removeAt(at);
+                }
+            }
+            text_.sent += lines.size();
+            text_.intact += intact;
+            text_.damaged += got->size() - intact;
+            // A text line carries no check: a changed line is shown like any other.
+            text_.wrongShownGood += got->size() - intact;
+            text_.missing += qMax<qint64>(0, lines.size() - got->size());
+            later([this] { nextPhase(); });
+        };
+        *conns << connect(to.textReceiver.get(), &text::TextReceiver::lineReceived, this,
+                          [got](const QByteArray& line, int who) {
+                              got->append({who, line});
+                          });
+        *conns << connect(to.textReceiver.get(), &text::TextReceiver::failed, this,
+                          [this](text::ReceiveFailure, const QString& why) {
+                              ++text_.failed;
+                              std::fprintf(stderr, "text reception failed: %s\n", qPrintable(why));
+                          });
+        *conns << connect(from.textSender.get(), &text::TextSender::failed, this,
+                          [this](text::SendFailure, const QString& why) {
+                              ++text_.failed;
+                              std::fprintf(stderr, "text send failed: %s\n", qPrintable(why));
+                          });
+        auto* done = new OneShot(QStringLiteral("soak text end"), 0, this);
+        connect(done, &OneShot::fired, this, [finish, done] {
+            done->deleteLater();
+            finish();
+        });
+        *conns << connect(to.textReceiver.get(), &text::TextReceiver::busyChanged, this,
+                          [done](bool busy) {
+                              if (!busy) {
+                                  done->setInterval(0);
+                                  done->start();
+                              }
+                          });
+        // The send ended: the reception ends by its idle timeout after the
+        // last byte; if nothing at all arrived, it is stopped a little later.
+        *conns << connect(from.textSender.get(), &text::TextSender::finished, this, [done] {
+            done->setInterval(text::TextReceiver::kIdleTimeoutMs + 1500);
+            done->start();
+        });
+        if (!to.textReceiver->receive() || !from.textSender->send(path)) {
+            to.textReceiver->stop();
+            done->setInterval(0);
+            done->start();
+        }
+    }
+
+    // --- Polling ----------------------------------------------------------
+    void pollingCycle() {
+        static constexpr int kQueries = 6;
+        static constexpr int kPauseMs = 1500;
+        auto table = std::make_shared<polling::PollTable>();
+        table->setAddress(1, QStringLiteral("1"));
+        table->setCommand(1, QStringLiteral("PING"));
+        table->setAddress(2, QStringLiteral("2"));
+        table->setCommand(2, QStringLiteral("BAD"));
+        table->setEnabled(1, true);
+        table->setEnabled(2, true);
+        answer1_ = {QStringLiteral("PING"), QStringLiteral("PONG1")};
+        answer2_ = {QStringLiteral("PING"), QStringLiteral("PONG2")};
+        auto slave1 = std::make_shared<polling::SlaveResponder>(s1_->link->pollingChannel(),
+                                                                *s1_->collector, answer1_);
+        auto slave2 = std::make_shared<polling::SlaveResponder>(s2_->link->pollingChannel(),
+                                                                *s2_->collector, answer2_);
+        auto master = std::make_shared<polling::MasterPoller>(m_->link->pollingChannel(),
+                                                              *m_->collector, *table);
+        master->setPause(kPauseMs);
+        // Per row: the reply the last query should bring, and whether it came.
+        auto expected = std::make_shared<QHash<int, QByteArray>>();
+        auto answered = std::make_shared<QHash<int, bool>>();
+        auto queries = std::make_shared<int>(0);
+
+        auto settle = [this, expected, answered] {
+            for (auto it = expected->begin(); it != expected->end(); ++it)
+                if (!answered->value(it.key()))
+                    ++poll_.missing;
+            expected->clear();
+            answered->clear();
+        };
+        for (auto* s : {slave1.get(), slave2.get()})
+            connect(s, &polling::SlaveResponder::failed, this, [this](auto, const QString& why) {
+                ++poll_.failed;
+                std::fprintf(stderr, "slave failed: %s\n", qPrintable(why));
+            });
+        connect(master.get(), &polling::MasterPoller::failed, this,
+                [this](auto, const QString& why) {
+                    ++poll_.failed;
+                    std::fprintf(stderr, "polling failed: %s\n", qPrintable(why));
+                });
+        auto* end = new OneShot(QStringLiteral("soak polling end"), kPauseMs, this);
+        connect(master.get(), &polling::MasterPoller::queried, this,
+                [this, expected, answered, queries, end](int row, const QByteArray&) {
+                    // The previous query of this row is settled when its turn
+                    // comes again.
+                    if (expected->contains(row) && !answered->value(row))
+                        ++poll_.missing;
+                    (*expected)[row] =
+                        row == 1 ? QByteArray("\x01PONG1") : QByteArray("\x02\x0F", 2);
+                    (*answered)[row] = false;
+                    ++poll_.sent;
+                    ++poll_.transfers;
+                    if (++*queries == kQueries)
+                        end->start(); // the last query gets its pause, then End
+                });
+        connect(master.get(), &polling::MasterPoller::replied, this,
+                [this, expected, answered, table](int row, const QByteArray& message) {
+                    // Which row should this address light? Rows 1 and 2 have
+                    // addresses 1 and 2.
+                    const int want = message.isEmpty() ? 0 : quint8(message[0]);
+                    if (row != 0 && expected->contains(row) && !answered->value(row) &&
+                        message == expected->value(row)) {
+                        ++poll_.intact;
+                        (*answered)[row] = true;
+                        // The row shows what the slave meant.
+                        const polling::PollRow& r = table->row(row);
+                        const bool ok = row == 1 ? (r.light == polling::Light::Green &&
+                                                    r.reply == QLatin1String("PONG1"))
+                                                 : (r.light == polling::Light::Red &&
+                                                    r.reply == QLatin1String("Wrong command!"));
+                        if (!ok)
+                            ++poll_.wrongShownGood;
+                    } else {
+                        ++poll_.damaged;
+                        // A changed reply on green passes for a proper one.
+                        if (row != 0 && table->row(row).light == polling::Light::Green)
+                            ++poll_.wrongShownGood;
+                        if (want >= 1 && want <= 2)
+                            (*answered)[want] = true; // it came, changed
+                    }
+                });
+        connect(end, &OneShot::fired, this, [this, master, slave1, slave2, table, settle, end] {
+            end->deleteLater();
+            master->end();
+            slave1->stopListening();
+            slave2->stopListening();
+            settle();
+            // Keep the objects alive until the handlers have returned.
+            later([this, master, slave1, slave2, table] { nextPhase(); });
+        });
+        if (!slave1->listen() || !slave2->listen() || !master->start()) {
+            ++poll_.failed;
+            end->setInterval(0);
+            end->start();
+        }
+    }
+
+    QRandomGenerator rng_;
+    qint64 durationMs_;
+    QTemporaryDir work_;
+    std::unique_ptr<Station> m_, s1_, s2_;
+    polling::SlaveAnswer answer1_, answer2_;
+    QElapsedTimer clock_;
+    QTimer watchdog_;
+    std::string phase_;
+    int step_ = 0;
+    int round_ = 0;
+    bool hung_ = false;
+    double rssStart_ = 0;
+    double rssFirstRound_ = 0;
+    Tally text_, poll_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    double minutes = 10;
+    quint32 seed = 1;
+    QString sim =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("rava2-sim"));
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--minutes"))
+            minutes = args[i + 1].toDouble();
+        else if (args[i] == QLatin1String("--seed"))
+            seed = args[i + 1].toUInt();
+        else if (args[i] == QLatin1String("--sim"))
+            sim = args[i + 1];
+    }
+
+    QTemporaryDir links;
+    QProcess simulator;
+    simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    simulator.start(sim, {"--dir", links.path(), "--loss", "0.1", "--corrupt", "0.01", "--seed",
+                          QString::number(seed), "M=master:0", "S1=slave:1", "S2=slave:2"});
+    QElapsedTimer wait;
+    wait.start();
+    bool ready = false;
+    while (!ready && wait.elapsed() < 10000 && simulator.waitForReadyRead(1000))
+        while (simulator.canReadLine())
+            ready = ready || simulator.readLine().trimmed() == "ready";
+    if (!ready) {
+        std::fprintf(stderr, "the simulator %s did not start\n", qPrintable(sim));
+        return 2;
+    }
+    // Its stdout keeps flowing (trace lines are off); drain it anyway.
+    QObject::connect(&simulator, &QProcess::readyReadStandardOutput, &simulator,
+                     [&] { simulator.readAllStandardOutput(); });
+
+    int rc = 0;
+    {
+        Soak soak(links.path(), qint64(minutes * 60000), seed);
+        QTimer::singleShot(0, &soak, [&] { soak.start(); });
+        rc = app.exec();
+        const int table = soak.report();
+        rc = rc ? rc : table;
+    }
+    simulator.terminate();
+    simulator.waitForFinished(5000);
+    return rc;
+}
