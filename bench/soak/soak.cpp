@@ -18,6 +18,12 @@
 #include "polling/slave_responder.h"
 #include "text_transfer/text_receiver.h"
 #include "text_transfer/text_sender.h"
+#ifdef RAVA2_SOAK_IMAGE
+#include "image_transfer/image_receiver.h"
+#include "image_transfer/image_sender.h"
+
+#include <QImage>
+#endif
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,6 +36,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 using namespace rava;
@@ -54,6 +61,10 @@ struct Station {
     std::unique_ptr<text::TextSender> textSender;
     std::unique_ptr<text::TextReceiver> textReceiver;
     std::unique_ptr<polling::MessageCollector> collector;
+#ifdef RAVA2_SOAK_IMAGE
+    std::unique_ptr<image::ImageSender> imageSender;
+    std::unique_ptr<image::ImageReceiver> imageReceiver;
+#endif
 
     Station(const QString& n, int addr, int port, Mode mode) : name(n), address(addr) {
         link = std::make_unique<StationLink>(settings);
@@ -63,6 +74,10 @@ struct Station {
         textSender = std::make_unique<text::TextSender>(link->textChannel(), settings);
         textReceiver = std::make_unique<text::TextReceiver>(link->textChannel(), settings);
         collector = std::make_unique<polling::MessageCollector>(link->pollingChannel());
+#ifdef RAVA2_SOAK_IMAGE
+        imageSender = std::make_unique<image::ImageSender>(link->imageChannel(), settings);
+        imageReceiver = std::make_unique<image::ImageReceiver>(link->imageChannel(), settings);
+#endif
     }
 };
 
@@ -90,6 +105,7 @@ public:
         s2_ = std::make_unique<Station>(QStringLiteral("S2"), 2, 3, Mode::Slave);
         text_.unit = "lines";
         poll_.unit = "queries";
+        image_.unit = "images";
         watchdog_.setSingleShot(true);
         connect(&watchdog_, &QTimer::timeout, this, [this] {
             std::fprintf(stderr, "HANG: phase '%s' did not end within %d s\n", phase_.c_str(),
@@ -118,6 +134,11 @@ public:
         };
         row("text", text_);
         row("polling", poll_);
+#ifdef RAVA2_SOAK_IMAGE
+        row("image", image_);
+#else
+        std::printf("image    (image transfer is not built in)\n");
+#endif
         std::printf("resident memory: %.1f MB at the start, %.1f MB after the first round, "
                     "%.1f MB at the end\n",
                     rssStart_, rssFirstRound_, residentMb());
@@ -130,6 +151,11 @@ public:
 
 private:
     static constexpr int kWatchdogMs = 120000;
+#ifdef RAVA2_SOAK_IMAGE
+    static constexpr int kSteps = 5;
+#else
+    static constexpr int kSteps = 3;
+#endif
 
     void nextPhase() {
         watchdog_.stop();
@@ -140,7 +166,7 @@ private:
             return;
         }
         const int step = step_;
-        step_ = (step_ + 1) % 3;
+        step_ = (step_ + 1) % kSteps;
         if (step_ == 0)
             ++round_;
         watchdog_.start(kWatchdogMs);
@@ -157,12 +183,24 @@ private:
             phase_ = "polling";
             pollingCycle();
             break;
+#ifdef RAVA2_SOAK_IMAGE
+        case 3:
+            phase_ = "image M to S2";
+            imageTransfer(*m_, *s2_);
+            break;
+        case 4:
+            phase_ = "image S1 to M";
+            imageTransfer(*s1_, *m_);
+            break;
+#endif
         }
     }
 
     // Posted, so that a phase never starts inside the handler that ended the
     // one before.
-    void later(std::function<void()> f) { QTimer::singleShot(0, this, std::move(f)); }
+    void later(std::function<void()> f) {
+        QTimer::singleShot(0, this, std::move(f));
+    }
 
     // --- Text -----------------------------------------------------------
     QByteArray randomLine(int transfer, int index) {
@@ -360,6 +398,95 @@ private:
         }
     }
 
+#ifdef RAVA2_SOAK_IMAGE
+    // --- Image ------------------------------------------------------------
+    // A small bitmap of random pixels: a few blocks, so that some survive a
+    // link that loses one packet in ten.
+    QByteArray randomPicture(const QString& path) {
+        QImage image(4 + int(rng_.bounded(20)), 4 + int(rng_.bounded(12)), QImage::Format_RGB888);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y, rng_.generate() & 0xFFFFFF);
+        image.save(path, "BMP");
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    void imageTransfer(Station& from, Station& to) {
+        ++image_.transfers;
+        ++image_.sent;
+        const QString path = QDir(work_.path()).filePath(QStringLiteral("picture.bmp"));
+        const QByteArray picture = randomPicture(path);
+        if (from.settings.isMaster())
+            from.settings.setRemoteAddress(to.address);
+        auto conns = std::make_shared<QList<QMetaObject::Connection>>();
+        auto outcome = std::make_shared<std::optional<image::Reception>>();
+        auto* stuck = new OneShot(QStringLiteral("soak image end"), 0, this);
+        // Over once both ends are: the receiver may end early on a header
+        // it cannot read while the sender goes on.
+        auto over = std::make_shared<bool>(false);
+        auto maybeDone = [this, &from, &to, conns, outcome, stuck, picture, over](bool force) {
+            if (*over || from.imageSender->isBusy() || (to.imageReceiver->isBusy() && !force))
+                return;
+            *over = true;
+            if (to.imageReceiver->isBusy())
+                to.imageReceiver->stop(); // nothing usable came: it would wait for ever
+            for (const auto& c : *conns)
+                disconnect(c);
+            stuck->stop();
+            stuck->deleteLater();
+            if (!outcome->has_value()) {
+                ++image_.missing;
+            } else {
+                const image::Reception& r = **outcome;
+                if (r.verdict != image::Verdict::Complete) {
+                    ++image_.failed; // "Sorry, bad transmission" or "Check the settings!"
+                } else {
+                    QFile f(r.candidate);
+                    const QByteArray got = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+                    QImage shown;
+                    if (!shown.loadFromData(got)) {
+                        ++image_.failed; // the page says the transmission was bad
+                        if (got != picture)
+                            ++image_.damaged;
+                    } else if (got == picture) {
+                        ++image_.intact;
+                    } else {
+                        ++image_.damaged;
+                        ++image_.wrongShownGood; // shown with its statistics as a good image
+                    }
+                }
+            }
+            later([this] { nextPhase(); });
+        };
+        connect(stuck, &OneShot::fired, this, [maybeDone] { maybeDone(true); });
+        *conns << connect(to.imageReceiver.get(), &image::ImageReceiver::finished, this,
+                          [outcome, maybeDone](const image::Reception& r) {
+                              *outcome = r;
+                              maybeDone(false);
+                          });
+        *conns << connect(to.imageReceiver.get(), &image::ImageReceiver::failed, this,
+                          [this, maybeDone](image::ReceiveFailure, const QString& why) {
+                              ++image_.failed;
+                              std::fprintf(stderr, "image reception failed: %s\n", qPrintable(why));
+                              maybeDone(true);
+                          });
+        *conns << connect(from.imageSender.get(), &image::ImageSender::failed, this,
+                          [this](image::SendFailure, const QString& why) {
+                              ++image_.failed;
+                              std::fprintf(stderr, "image send failed: %s\n", qPrintable(why));
+                          });
+        *conns << connect(from.imageSender.get(), &image::ImageSender::finished, this,
+                          [stuck, maybeDone](bool) {
+                              stuck->setInterval(image::ImageReceiver::kEndOfReceptionMs + 2500);
+                              stuck->start();
+                              maybeDone(false);
+                          });
+        if (!to.imageReceiver->receive() || !from.imageSender->send(path))
+            maybeDone(true);
+    }
+#endif
+
     QRandomGenerator rng_;
     qint64 durationMs_;
     QTemporaryDir work_;
@@ -373,7 +500,7 @@ private:
     bool hung_ = false;
     double rssStart_ = 0;
     double rssFirstRound_ = 0;
-    Tally text_, poll_;
+    Tally text_, poll_, image_;
 };
 
 } // namespace
@@ -395,6 +522,8 @@ int main(int argc, char** argv) {
     }
 
     QTemporaryDir links;
+    QTemporaryDir temp; // the receivers' private temporary folder
+    qputenv("RAVA2_TEMP_DIR", QFile::encodeName(temp.path()));
     QProcess simulator;
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     simulator.start(sim, {"--dir", links.path(), "--loss", "0.1", "--corrupt", "0.01", "--seed",
