@@ -1,8 +1,9 @@
 #include "main_window.h"
 
-#include "layout.h"
 #include "form/controls.h"
 #include "form/entry_binder.h"
+#include "image_transfer/image_pages.h"
+#include "layout.h"
 #include "logos.h"
 #include "mode_rules.h"
 #include "tab_strip.h"
@@ -127,6 +128,7 @@ void MainWindow::wireControls() {
 void MainWindow::installFeaturePages() {
     // Feature pages wire themselves to their controls here.
     new text::TextPages(ctx_, this, this);
+    new image::ImagePages(ctx_, this, this);
 }
 
 void MainWindow::startUp() {
