@@ -109,7 +109,7 @@ Header parseHeader(const QByteArray& batch, bool master) {
     if (master && isDigit(sender)) {
         // The address byte in front of the first block is itself a digit:
         // take the longest number after which the rest lines up as packets.
-        for (qsizetype k = run; k >= 1; --k) {
+        for (qsizetype k = qMin<qsizetype>(run, kMaxSizeDigits); k >= 1; --k) {
             const qsizetype at = p + k;
             if (at == batch.size() || (batch.at(at) == sender && packetsFit(batch, at, sender))) {
                 digits = k;
