@@ -12,8 +12,10 @@ namespace rava::image {
 
 ImageReceiver::ImageReceiver(Channel& channel, const StationSettings& settings, QObject* parent)
     : QObject(parent), channel_(&channel), settings_(settings),
-      timer4_(new OneShot(QStringLiteral("Timer4"), kEndOfReceptionMs, this)) {
+      timer4_(new OneShot(QStringLiteral("Timer4"), kEndOfReceptionMs, this)),
+      settle_(new OneShot(QStringLiteral("HeaderSettle"), kHeaderSettleMs, this)) {
     connect(timer4_, &OneShot::fired, this, &ImageReceiver::onEndOfReception);
+    connect(settle_, &OneShot::fired, this, &ImageReceiver::settleHeader);
     connect(&channel, &Channel::received, this, &ImageReceiver::onReceived);
     connect(&channel, &Channel::lost, this, &ImageReceiver::onLost);
 }
@@ -51,6 +53,7 @@ bool ImageReceiver::receive() {
     dir_ = dir;
     dataFile_ = std::move(file);
     master_ = settings_.isMaster();
+    pendingHeader_.clear();
     announced_ = 0;
     received_ = 0;
     state_ = State::AwaitingHeader;
@@ -79,6 +82,21 @@ void ImageReceiver::onReceived() {
 }
 
 void ImageReceiver::takeHeader(const QByteArray& batch) {
+    pendingHeader_ += batch;
+    const Header header = parseHeader(pendingHeader_, master_);
+    if (!header.complete) {
+        settle_->start();
+        return;
+    }
+    settleHeader();
+}
+
+void ImageReceiver::settleHeader() {
+    settle_->stop();
+    if (state_ != State::AwaitingHeader || pendingHeader_.isEmpty())
+        return;
+    QByteArray batch;
+    batch.swap(pendingHeader_);
     const Header header = parseHeader(batch, master_);
     emit headerRead(header.sender);
     if (!header.accepted()) {
@@ -158,6 +176,8 @@ void ImageReceiver::onLost(const QString& reason) {
 
 void ImageReceiver::end() {
     timer4_->stop();
+    settle_->stop();
+    pendingHeader_.clear();
     state_ = State::Idle;
     dataFile_.reset();
     if (channel_) {

@@ -42,6 +42,10 @@ struct Reception {
 // tempkelto250881.bmp, and the stored length is compared with the announced
 // size.
 //
+// A header whose digits reach the end of what has arrived is held until
+// more bytes come or the line has been quiet for a moment, so that a header
+// split across two receive events is read whole.
+//
 // A header that cannot be read leaves the receiver awaiting a header with
 // Timer4 armed (a running Timer4 is not restarted by it), so that the
 // evaluation reports it unless Break comes first. Both files are emptied
@@ -55,6 +59,10 @@ public:
         ReceivingData,  // header accepted: every batch is data
     };
     static constexpr int kEndOfReceptionMs = 500;
+    // Silence after a header whose digits run to the end of what has come
+    // so far, before it is taken as whole (at 9600 baud a byte takes about
+    // a millisecond; the sender waits at least 20 ms after the header).
+    static constexpr int kHeaderSettleMs = 15;
 
     ImageReceiver(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
     ~ImageReceiver() override;
@@ -87,6 +95,7 @@ signals:
 private:
     void onReceived();
     void takeHeader(const QByteArray& batch);
+    void settleHeader();
     void takeData(const QByteArray& bytes);
     void armAfterFailure();
     void onEndOfReception();
@@ -97,6 +106,8 @@ private:
     QPointer<Channel> channel_;
     const StationSettings& settings_;
     OneShot* timer4_;
+    OneShot* settle_; // a header that may still grow
+    QByteArray pendingHeader_;
     int thresholdBefore_ = 0;
     State state_ = State::Idle;
     bool master_ = false;

@@ -90,19 +90,27 @@ Header parseHeader(const QByteArray& batch, bool master) {
     qsizetype p = 0;
     char sender = 0;
     if (master) {
-        if (batch.isEmpty())
+        if (batch.isEmpty()) {
+            h.complete = false;
             return h;
+        }
         sender = batch.at(0);
         h.sender = quint8(sender);
         p = 1;
     }
+    // Every header has a blank before its digits: a batch without one is
+    // not a header, however it goes on (on a wrong baud rate a digit comes
+    // up far more often than a blank and then a digit).
+    const qsizetype blanksFrom = p;
     while (p < batch.size() && batch.at(p) == ' ')
         ++p;
     qsizetype run = 0;
     while (p + run < batch.size() && isDigit(batch.at(p + run)))
         ++run;
-    if (run == 0)
+    if (run == 0 || p == blanksFrom) {
+        h.complete = p < batch.size();
         return h;
+    }
 
     // Where the digits of the size end.
     qsizetype digits = run;
@@ -117,6 +125,7 @@ Header parseHeader(const QByteArray& batch, bool master) {
             }
         }
     }
+    h.complete = p + digits < batch.size() || digits > kMaxSizeDigits;
     if (digits > kMaxSizeDigits) {
         h.status = Header::Status::Absurd;
         return h;

@@ -52,12 +52,17 @@ struct Header {
     int sender = 0;  // master: the value of the first byte; slave: 0
     QByteArray data; // bytes after the size digits: the start of the data
                      // phase (on a master it begins with an address byte)
+    // False while the batch could still grow into another header: nothing
+    // but the sender, blanks and digits, up to its end (the line may have
+    // delivered only the first bytes of the header so far).
+    bool complete = true;
     bool accepted() const { return status == Status::Accepted; }
 };
 
 // Reads a header batch: on a master the first byte names the sender and the
 // size text follows; on a slave the whole batch is the size text. The size
-// is the decimal number the size text begins with, leading blanks skipped.
+// is the decimal number that follows the blanks the size text begins with
+// (at least one, as every sender writes).
 // Whatever follows the digits in the same batch is data that arrived early:
 // on a slave it begins at the first non-digit; on a master at the next
 // address byte of the sender (with an address that is itself a digit, at
