@@ -16,6 +16,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 using namespace rava;
 using rava::test::SimProcess;
@@ -226,6 +227,36 @@ private slots:
         QCOMPARE(at(masterWin, "Label15")->property("text").toString(),
                  QStringLiteral("Image Size:"));
         QTRY_VERIFY_WITH_TIMEOUT(at(slaveWin, "Command8")->isEnabled(), 20000);
+    }
+
+    // The device goes away in the middle: both stations stop, say so, and
+    // are usable again.
+    void simulatorStops() {
+        SimProcess sim({"--baud", "115200", "master=master:0", "slave=slave:7"});
+        QVERIFY(sim.start());
+        qputenv("RAVA2_COM1", sim.linkPath(QStringLiteral("master")).toLocal8Bit());
+        qputenv("RAVA2_COM2", sim.linkPath(QStringLiteral("slave")).toLocal8Bit());
+        MainWindow masterWin, slaveWin;
+        masterWin.setMessenger(&messages_);
+        slaveWin.setMessenger(&messages_);
+        setUp(masterWin, 1, true, 9);
+        setUp(slaveWin, 2, false, 9);
+        transfer(masterWin, slaveWin, jpeg(500, 400, 30000), "big.jpg");
+        QTest::qWait(1000);
+        QVERIFY(!at(masterWin, "Command8")->isEnabled());
+        QVERIFY(!at(slaveWin, "Command12")->isEnabled());
+        QCOMPARE(sim.stop(SIGTERM), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(at(masterWin, "Command8")->isEnabled(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(at(slaveWin, "Command12")->isEnabled(), 5000);
+        QCOMPARE(messages_.errors.size(), 2);
+        QVERIFY2(messages_.errors.filter("The send stopped: COM 1").size() == 1,
+                 qPrintable(messages_.errors.join('\n')));
+        QVERIFY2(messages_.errors.filter("The reception stopped: COM 2").size() == 1,
+                 qPrintable(messages_.errors.join('\n')));
+        QVERIFY(!masterWin.link().imageChannel().isOpen());
+        QVERIFY(!slaveWin.link().imageChannel().isOpen());
+        QVERIFY(at(masterWin, "SSTab1")->isEnabled());
+        QVERIFY(!at(slaveWin, "Command13")->isEnabled());
     }
 };
 
