@@ -4,6 +4,7 @@
 // settings.
 #include "image_transfer/image_stream.h"
 #include "image_transfer/temp_files.h"
+#include "link/line_settings.h"
 #include "main_window/main_window.h"
 #include "sim/sim_process.h"
 #include "support/recording.h"
@@ -36,7 +37,7 @@ QImage scene(int w, int h) {
 QByteArray jpeg(int w, int h, int target) {
     const QImage img = scene(w, h);
     QByteArray bytes;
-    for (int quality = 95; quality >= 5; quality -= 5) {
+    for (int quality = 95; quality >= 5; --quality) {
         bytes.clear();
         QBuffer buf(&bytes);
         buf.open(QIODevice::WriteOnly);
@@ -91,6 +92,24 @@ QByteArray gif(int w, int h) {
     return out;
 }
 
+// The packets of the simulator's trace that are neither a header nor a
+// whole block: where the relay joined or split writes.
+QString oddPackets(const SimProcess& sim, qint64 size) {
+    QStringList odd;
+    const QStringList lines = sim.trace();
+    for (const QString& line : lines) {
+        const QStringList f = line.split(QLatin1Char(' '));
+        if (f.size() < 5)
+            continue;
+        const int n = f[3].toInt();
+        if (n != 90 && n != 91 && n != size % 90 && n != size % 90 + 1 && n > 12)
+            odd << line.left(60);
+    }
+    return QStringLiteral("%1 trace lines, odd packets: %2")
+        .arg(lines.size())
+        .arg(odd.isEmpty() ? QStringLiteral("none") : odd.join(QLatin1String("; ")));
+}
+
 QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
@@ -142,17 +161,18 @@ private slots:
     }
     void init() { messages_.errors.clear(); }
 
-    void masterSendsJpegToSlave_data() {
-        QTest::addColumn<int>("setting");
-        QTest::addColumn<int>("size");
-        QTest::newRow("115200") << 9 << 30000;
-        QTest::newRow("9600") << 0 << 8000;
-    }
-    void masterSendsJpegToSlave() {
-        QFETCH(int, setting);
-        QFETCH(int, size);
-        SimProcess sim({"--baud", QTest::currentDataTag(), "master=master:0", "slave=slave:7"});
-        QVERIFY(sim.start());
+    // One picture from one window to the other through a fresh simulator.
+    // Returns what went wrong, empty when nothing did; `joined` tells that
+    // the relay took two writes for one packet (a simulator starved of the
+    // processor for longer than a block gap), which no station can undo.
+    QString crossOnce(bool masterSends, int setting, const QByteArray& bytes, const char* name,
+                      bool* joined) {
+        messages_.errors.clear();
+        const QString baud = QString::fromLatin1(kLineSettings[size_t(setting)].settings)
+                                 .section(QLatin1Char(','), 0, 0);
+        SimProcess sim({"--baud", baud, "master=master:0", "slave=slave:7"});
+        if (!sim.start())
+            return QStringLiteral("the simulator did not start");
         qputenv("RAVA2_COM1", sim.linkPath(QStringLiteral("master")).toLocal8Bit());
         qputenv("RAVA2_COM2", sim.linkPath(QStringLiteral("slave")).toLocal8Bit());
         MainWindow masterWin, slaveWin;
@@ -160,50 +180,72 @@ private slots:
         slaveWin.setMessenger(&messages_);
         setUp(masterWin, 1, true, setting);
         setUp(slaveWin, 2, false, setting);
-        const QByteArray bytes = jpeg(size / 40, size / 50, size);
-        QVERIFY2(bytes.size() > size * 2 / 3, qPrintable(QString::number(bytes.size())));
-        transfer(masterWin, slaveWin, bytes, "picture.jpg");
-        QTRY_VERIFY_WITH_TIMEOUT(at(slaveWin, "Command12")->isEnabled(), 60000);
-        QVERIFY2(messages_.errors.isEmpty(), qPrintable(messages_.errors.join('\n')));
-        QVERIFY(showsPicture(slaveWin, "Image3"));
-        QCOMPARE(readAll(temp_.filePath(image::kReceivedName)), bytes);
-        QCOMPARE(at(slaveWin, "Text9")->property("text").toString(), QStringLiteral("0"));
-        QCOMPARE(at(slaveWin, "Label15")->property("text").toString(),
-                 image::sizeText(bytes.size()));
-        QVERIFY(at(slaveWin, "Label14")->property("text").toString().endsWith(" bps"));
+        MainWindow& from = masterSends ? masterWin : slaveWin;
+        MainWindow& to = masterSends ? slaveWin : masterWin;
+        const QString path = test::writeFile(dir_, QLatin1String(name), bytes);
+        from.setFileChooser([path](const QString&, const QString&) { return path; });
+        click(to, "Command12");
+        click(from, "Command7");
+        if (!showsPicture(from, "Image2") || !at(from, "Command8")->isEnabled())
+            return QStringLiteral("Open... did not take the picture");
+        click(from, "Command8");
+        if (at(from, "Command8")->isEnabled() || at(from, "Command7")->isEnabled())
+            return QStringLiteral("the send tab stayed usable during the send");
+        if (!QTest::qWaitFor([&] { return at(to, "Command12")->isEnabled(); }, 60000))
+            return QStringLiteral("the reception did not end");
+        // A master keeps the stripped file; a slave's file has no addresses.
+        const QByteArray got =
+            readAll(temp_.filePath(masterSends ? image::kReceivedName : image::kStrippedName));
+        *joined = oddPackets(sim, bytes.size()) != QLatin1String("none");
+        if (got != bytes)
+            return QStringLiteral("received %1 bytes, not the %2 sent; %3")
+                .arg(got.size())
+                .arg(bytes.size())
+                .arg(oddPackets(sim, bytes.size()));
+        if (!messages_.errors.isEmpty())
+            return messages_.errors.join(QLatin1Char('\n'));
+        if (!showsPicture(to, "Image3"))
+            return QStringLiteral("no picture shown");
+        const QString sender = at(to, "Text9")->property("text").toString();
+        if (sender != QLatin1String(masterSends ? "0" : "7"))
+            return QStringLiteral("sender shown as ") + sender;
+        if (at(to, "Label15")->property("text").toString() != image::sizeText(bytes.size()) ||
+            !at(to, "Label14")->property("text").toString().endsWith(QLatin1String(" bps")))
+            return QStringLiteral("statistics: ") + at(to, "Label15")->property("text").toString();
         // The sender is done and has let the port go.
-        QTRY_VERIFY(at(masterWin, "Command8")->isEnabled());
-        QVERIFY(!masterWin.link().imageChannel().isOpen());
+        if (!QTest::qWaitFor([&] { return at(from, "Command8")->isEnabled(); }, 5000) ||
+            from.link().imageChannel().isOpen())
+            return QStringLiteral("the sender did not end");
+        return QString();
     }
 
-    void slaveSendsGifToMaster_data() {
+    // A master sends a JPEG to a slave, a slave sends a GIF to a master.
+    void pictureCrosses_data() {
+        QTest::addColumn<bool>("masterSends");
         QTest::addColumn<int>("setting");
-        QTest::addColumn<int>("side");
-        QTest::newRow("115200") << 9 << 140;
-        QTest::newRow("9600") << 0 << 56;
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray big = jpeg(750, 600, 30000);
+        const QByteArray small = jpeg(200, 160, 8000);
+        QTest::newRow("JPEG master to slave, 115200") << true << 9 << big;
+        QTest::newRow("JPEG master to slave, 9600") << true << 0 << small;
+        QTest::newRow("GIF slave to master, 115200") << false << 9 << gif(140, 140);
+        QTest::newRow("GIF slave to master, 9600") << false << 0 << gif(56, 56);
     }
-    void slaveSendsGifToMaster() {
+    void pictureCrosses() {
+        QFETCH(bool, masterSends);
         QFETCH(int, setting);
-        QFETCH(int, side);
-        SimProcess sim({"--baud", QTest::currentDataTag(), "master=master:0", "slave=slave:7"});
-        QVERIFY(sim.start());
-        qputenv("RAVA2_COM1", sim.linkPath(QStringLiteral("master")).toLocal8Bit());
-        qputenv("RAVA2_COM2", sim.linkPath(QStringLiteral("slave")).toLocal8Bit());
-        MainWindow masterWin, slaveWin;
-        masterWin.setMessenger(&messages_);
-        slaveWin.setMessenger(&messages_);
-        setUp(masterWin, 1, true, setting);
-        setUp(slaveWin, 2, false, setting);
-        const QByteArray bytes = gif(side, side);
-        QVERIFY(!QImage::fromData(bytes, "GIF").isNull());
-        transfer(slaveWin, masterWin, bytes, "picture.gif");
-        QTRY_VERIFY_WITH_TIMEOUT(at(masterWin, "Command12")->isEnabled(), 60000);
-        QVERIFY2(messages_.errors.isEmpty(), qPrintable(messages_.errors.join('\n')));
-        QVERIFY(showsPicture(masterWin, "Image3"));
-        QCOMPARE(readAll(temp_.filePath(image::kStrippedName)), bytes);
-        QCOMPARE(at(masterWin, "Text9")->property("text").toString(), QStringLiteral("7"));
-        QCOMPARE(at(masterWin, "Label15")->property("text").toString(),
-                 image::sizeText(bytes.size()));
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!QImage::fromData(bytes).isNull());
+        const char* name = bytes.startsWith("GIF") ? "picture.gif" : "picture.jpg";
+        for (int attempt = 1;; ++attempt) {
+            bool joined = false;
+            const QString why = crossOnce(masterSends, setting, bytes, name, &joined);
+            if (why.isEmpty())
+                break;
+            QVERIFY2(joined && attempt < 3, qPrintable(why));
+            qWarning("The relay joined two writes into one packet (%s); once more.",
+                     qPrintable(why));
+        }
     }
 
     // The master listens at 9600 while its module runs at 115200.
