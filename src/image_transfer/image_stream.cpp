@@ -66,21 +66,6 @@ Step nextStep(Step done, qint64 unread) {
     return Step::Done;
 }
 
-std::vector<Step> sendPlan(qint64 size) {
-    std::vector<Step> plan{Step::WriteHeader};
-    qint64 unread = size;
-    for (Step s = Step::WriteHeader; s != Step::Done;) {
-        s = nextStep(s, unread);
-        if (s == Step::WriteBlock)
-            unread -= kBlockSize;
-        else if (s == Step::WriteLastBlock)
-            unread = 0;
-        if (s != Step::Done)
-            plan.push_back(s);
-    }
-    return plan;
-}
-
 qint64 plannedWaitMs(qint64 size, int blockGapMs, int lastBlockDelayMs) {
     return blockCount(size) * blockGapMs + (size > 0 ? lastBlockDelayMs : 0);
 }

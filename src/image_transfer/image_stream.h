@@ -4,7 +4,6 @@
 #include <QLocale>
 #include <QString>
 #include <QtGlobal>
-#include <vector>
 
 class QIODevice;
 
@@ -34,9 +33,6 @@ qint64 blockCount(qint64 size);
 enum class Step { WriteHeader, BlockGap, WriteBlock, LastBlockDelay, WriteLastBlock, Done };
 // The step that follows `done` while `unread` file bytes remain unread.
 Step nextStep(Step done, qint64 unread);
-// The whole send of a file of `size` bytes, step by step (for showing and
-// checking a plan; the sender walks it with nextStep()).
-std::vector<Step> sendPlan(qint64 size);
 // Sum of the waits of a send: ceil(size / 90) x gap + last-block delay.
 qint64 plannedWaitMs(qint64 size, int blockGapMs, int lastBlockDelayMs);
 

@@ -285,21 +285,6 @@ private slots:
         }
     }
 
-    void sendPlanAndTotalWait() {
-        auto plan = [](qint64 size) {
-            QString s;
-            for (Step st : sendPlan(size))
-                s += "HgBLbx"[int(st)];
-            return s;
-        };
-        QCOMPARE(plan(1), QStringLiteral("HgLb"));
-        QCOMPARE(plan(90), QStringLiteral("HgLb"));
-        QCOMPARE(plan(91), QStringLiteral("HgBgLb"));
-        QCOMPARE(plan(271), QStringLiteral("HgBgBgBgLb"));
-        QCOMPARE(plannedWaitMs(102400, 20, 30), qint64(1138 * 20 + 30));
-        QCOMPARE(plannedWaitMs(180, 35, 90), qint64(2 * 35 + 90));
-    }
-
     void sendFailures_data() {
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("opens");
