@@ -2,6 +2,7 @@
 
 #include "form/controls.h"
 #include "form/entry_binder.h"
+#include "image_transfer/image_pages.h"
 #include "layout.h"
 #include "link/device_map.h"
 #include "logos.h"
@@ -163,6 +164,7 @@ void MainWindow::wireControls() {
 void MainWindow::installFeaturePages() {
     // Feature pages wire themselves to their controls here.
     new text::TextPages(ctx_, this, this);
+    new image::ImagePages(ctx_, this, this);
     new registers::RegisterPage(ctx_, this, this);
     polling_ = new polling::PollingPage(ctx_, this, this);
 }

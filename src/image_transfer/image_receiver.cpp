@@ -1,0 +1,190 @@
+#include "image_receiver.h"
+
+#include "link/channel.h"
+#include "link/one_shot.h"
+#include "link/station_settings.h"
+#include "temp_files.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace rava::image {
+
+ImageReceiver::ImageReceiver(Channel& channel, const StationSettings& settings, QObject* parent)
+    : QObject(parent), channel_(&channel), settings_(settings),
+      timer4_(new OneShot(QStringLiteral("Timer4"), kEndOfReceptionMs, this)),
+      settle_(new OneShot(QStringLiteral("HeaderSettle"), kHeaderSettleMs, this)) {
+    connect(timer4_, &OneShot::fired, this, &ImageReceiver::onEndOfReception);
+    connect(settle_, &OneShot::fired, this, &ImageReceiver::settleHeader);
+    connect(&channel, &Channel::received, this, &ImageReceiver::onReceived);
+    connect(&channel, &Channel::lost, this, &ImageReceiver::onLost);
+}
+
+ImageReceiver::~ImageReceiver() {
+    if (state_ != State::Idle && channel_)
+        channel_->close();
+}
+
+void ImageReceiver::setEndOfReception(int ms) {
+    timer4_->setInterval(ms);
+}
+
+bool ImageReceiver::receive() {
+    if (state_ != State::Idle || !channel_)
+        return false;
+    QString error;
+    const QString dir = privateTempDir(&error);
+    std::unique_ptr<QFile> file;
+    if (!dir.isEmpty()) {
+        // Both files start empty: nothing of an earlier, longer reception
+        // may stay behind the new bytes or count in the length check.
+        file = openTempFile(dir, QLatin1String(kStrippedName), &error);
+        if (file)
+            file = openTempFile(dir, QLatin1String(kReceivedName), &error);
+    }
+    if (!file) {
+        emit failed(ReceiveFailure::TempFiles, error);
+        return false;
+    }
+    if (!channel_->open(&error)) {
+        emit failed(ReceiveFailure::OpenFailed, error);
+        return false;
+    }
+    dir_ = dir;
+    dataFile_ = std::move(file);
+    master_ = settings_.isMaster();
+    pendingHeader_.clear();
+    announced_ = 0;
+    received_ = 0;
+    state_ = State::AwaitingHeader;
+    thresholdBefore_ = channel_->receiveThreshold();
+    channel_->setReceiveThreshold(1);
+    channel_->discardInput();
+    emit busyChanged(true);
+    return true;
+}
+
+void ImageReceiver::stop() {
+    if (state_ != State::Idle)
+        end();
+}
+
+void ImageReceiver::onReceived() {
+    if (state_ == State::Idle || !channel_)
+        return;
+    const QByteArray bytes = channel_->readAll();
+    if (bytes.isEmpty())
+        return;
+    if (state_ == State::AwaitingHeader)
+        takeHeader(bytes);
+    else
+        takeData(bytes);
+}
+
+void ImageReceiver::takeHeader(const QByteArray& batch) {
+    pendingHeader_ += batch;
+    const Header header = parseHeader(pendingHeader_, master_);
+    if (!header.complete) {
+        settle_->start();
+        return;
+    }
+    settleHeader();
+}
+
+void ImageReceiver::settleHeader() {
+    settle_->stop();
+    if (state_ != State::AwaitingHeader || pendingHeader_.isEmpty())
+        return;
+    QByteArray batch;
+    batch.swap(pendingHeader_);
+    const Header header = parseHeader(batch, master_);
+    emit headerRead(header.sender);
+    if (!header.accepted()) {
+        announced_ = 0;
+        armAfterFailure();
+        return;
+    }
+    announced_ = header.size;
+    received_ = 0;
+    state_ = State::ReceivingData;
+    since_.start();
+    emit headerAccepted(announced_);
+    // A block that came in the same batch as the header is data.
+    if (!header.data.isEmpty() && state_ == State::ReceivingData)
+        takeData(header.data);
+}
+
+void ImageReceiver::takeData(const QByteArray& bytes) {
+    timer4_->stop();
+    received_ += bytes.size();
+    if (dataFile_->write(bytes) != bytes.size()) {
+        armAfterFailure();
+        return;
+    }
+    emit progress(received_);
+    if (state_ == State::ReceivingData)
+        timer4_->start();
+}
+
+void ImageReceiver::armAfterFailure() {
+    if (!timer4_->isActive())
+        timer4_->start();
+}
+
+void ImageReceiver::onEndOfReception() {
+    if (state_ == State::Idle)
+        return;
+    const qint64 elapsed = state_ == State::ReceivingData ? since_.elapsed() : 0;
+    Reception result = evaluate();
+    result.elapsedMs = elapsed;
+    end();
+    emit finished(result);
+    // Whatever came after the end is dropped; the port is not reopened.
+    if (channel_)
+        channel_->discardInput();
+}
+
+Reception ImageReceiver::evaluate() {
+    Reception r;
+    r.announced = announced_;
+    QFile& received = *dataFile_;
+    received.flush();
+    if (!master_) {
+        r.candidate = QDir::cleanPath(dir_ + QLatin1Char('/') + QLatin1String(kReceivedName));
+        r.stored = received.size();
+    } else {
+        r.candidate = QDir::cleanPath(dir_ + QLatin1Char('/') + QLatin1String(kStrippedName));
+        QString error;
+        std::unique_ptr<QFile> stripped = openTempFile(dir_, QLatin1String(kStrippedName), &error);
+        r.stored = 0;
+        if (stripped && received.seek(0)) {
+            const qint64 n = stripAddressBytes(received, *stripped);
+            stripped->flush();
+            r.stored = n < 0 ? 0 : stripped->size();
+        }
+    }
+    r.verdict = judge(r.announced, r.stored);
+    return r;
+}
+
+void ImageReceiver::onLost(const QString& reason) {
+    if (state_ == State::Idle)
+        return;
+    end();
+    emit failed(ReceiveFailure::ChannelLost, reason);
+}
+
+void ImageReceiver::end() {
+    timer4_->stop();
+    settle_->stop();
+    pendingHeader_.clear();
+    state_ = State::Idle;
+    dataFile_.reset();
+    if (channel_) {
+        channel_->close();
+        channel_->setReceiveThreshold(thresholdBefore_);
+    }
+    emit busyChanged(false);
+}
+
+} // namespace rava::image

@@ -1,0 +1,148 @@
+#include "image_sender.h"
+
+#include "link/channel.h"
+#include "link/one_shot.h"
+#include "link/station_settings.h"
+
+namespace rava::image {
+
+ImageSender::ImageSender(Channel& channel, const StationSettings& settings, QObject* parent)
+    : QObject(parent), channel_(&channel), settings_(settings),
+      wait_(new OneShot(QStringLiteral("ImageSendWait"), 0, this)) {
+    connect(wait_, &OneShot::fired, this, &ImageSender::onWaitOver);
+    connect(&channel, &Channel::lost, this, &ImageSender::onLost);
+}
+
+ImageSender::~ImageSender() {
+    if (state_ != State::Idle && channel_)
+        channel_->close();
+}
+
+int ImageSender::blockGapMs() const {
+    return qMax(0, timings_ ? timings_->blockGapMs : settings_.blockGapMs());
+}
+
+int ImageSender::lastBlockDelayMs() const {
+    return qMax(0, timings_ ? timings_->lastBlockDelayMs : settings_.lastBlockDelayMs());
+}
+
+bool ImageSender::send(const QString& path) {
+    if (state_ != State::Idle || !channel_)
+        return false;
+    // The file is opened before the port is touched, so that a file that
+    // has gone is reported as such and the port is never claimed for it.
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::ReadOnly)) {
+        const QString why = file_.errorString();
+        emit failed(SendFailure::FileUnreadable, why);
+        return false;
+    }
+    const qint64 size = file_.size();
+    if (size <= 0 || size > kMaxImageSize) {
+        file_.close();
+        emit failed(size <= 0 ? SendFailure::EmptyFile : SendFailure::TooLarge, QString());
+        return false;
+    }
+    QString error;
+    if (!channel_->open(&error)) {
+        file_.close();
+        emit failed(SendFailure::OpenFailed, error);
+        return false;
+    }
+    master_ = settings_.isMaster();
+    address_ = settings_.remoteAddress();
+    size_ = size;
+    sent_ = 0;
+    state_ = State::BlockGap;
+    emit busyChanged(true);
+    channel_->discardOutput();
+    if (!channel_->write(headerOnWire(size_, master_, address_))) {
+        finish(false, SendFailure::WriteFailed);
+        return true;
+    }
+    arm(State::BlockGap, blockGapMs());
+    emit started(size_);
+    return true;
+}
+
+void ImageSender::arm(State state, int ms) {
+    state_ = state;
+    since_.start();
+    waitNs_ = qint64(ms) * 1000000;
+    wait_->setInterval(ms);
+    wait_->start();
+}
+
+void ImageSender::onWaitOver() {
+    if (state_ == State::Idle)
+        return;
+    // Never short: a tick ahead of its time waits for the rest.
+    const qint64 left = waitNs_ - since_.nsecsElapsed();
+    if (left > 0) {
+        wait_->setInterval(int((left + 999999) / 1000000));
+        wait_->start();
+        return;
+    }
+    if (!channel_ || !channel_->isOpen()) {
+        finish(false, SendFailure::ChannelLost);
+        return;
+    }
+    const qint64 unread = size_ - sent_;
+    const Step done = state_ == State::BlockGap ? Step::BlockGap : Step::LastBlockDelay;
+    switch (nextStep(done, unread)) {
+    case Step::WriteBlock:
+        if (writeBlock(kBlockSize))
+            arm(State::BlockGap, blockGapMs());
+        break;
+    case Step::LastBlockDelay:
+        arm(State::LastBlockDelay, lastBlockDelayMs());
+        break;
+    case Step::WriteLastBlock:
+        if (writeBlock(unread))
+            finish(true);
+        break;
+    default:
+        finish(true);
+        break;
+    }
+}
+
+bool ImageSender::writeBlock(qint64 bytes) {
+    const QByteArray data = file_.read(bytes);
+    if (data.size() != bytes) {
+        const QString why = data.size() < 0 || file_.error() != QFileDevice::NoError
+                                ? file_.errorString()
+                                : QStringLiteral("the file became shorter during the send");
+        finish(false, SendFailure::ReadFailed, why);
+        return false;
+    }
+    if (!channel_->write(blockOnWire(data, master_, address_))) {
+        finish(false, SendFailure::WriteFailed);
+        return false;
+    }
+    sent_ += bytes;
+    emit progress(sent_);
+    return state_ != State::Idle; // a receiver of progress() may have ended it
+}
+
+void ImageSender::finish(bool ok, SendFailure failure, const QString& detail) {
+    if (state_ == State::Idle)
+        return;
+    wait_->stop();
+    state_ = State::Idle;
+    file_.close();
+    // The channel sends what is still queued before it lets the port go.
+    if (channel_)
+        channel_->close();
+    emit busyChanged(false);
+    if (!ok)
+        emit failed(failure, detail);
+    emit finished(ok);
+}
+
+void ImageSender::onLost(const QString& reason) {
+    if (state_ != State::Idle)
+        finish(false, SendFailure::ChannelLost, reason);
+}
+
+} // namespace rava::image

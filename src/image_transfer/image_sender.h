@@ -1,0 +1,105 @@
+#pragma once
+
+#include "image_stream.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+#include <optional>
+
+namespace rava {
+class Channel;
+class OneShot;
+class StationSettings;
+} // namespace rava
+
+namespace rava::image {
+
+// Why a send did not start or stopped early.
+enum class SendFailure {
+    EmptyFile,      // the file holds no byte: there is nothing to send
+    TooLarge,       // the file is larger than any receiver accepts
+    FileUnreadable, // the file could not be opened (detail: the reason)
+    OpenFailed,     // the image channel could not be opened (detail: the reason)
+    ReadFailed,     // reading the file failed during the send (detail: the reason)
+    WriteFailed,    // the channel refused a write
+    ChannelLost,    // the device went away during the send (detail: the reason)
+};
+
+// Sends a file as an image over the image channel: the header, then the
+// file in 90-byte blocks, with the block gap after the header and after
+// each full block and the last-block delay before the last block.
+//
+// Every wait is a state of its own, timed by a precise one-shot that is
+// started the moment the write before it was handed to the channel; a tick
+// that comes early is sent back to wait for the rest, so no wait is ever
+// short. Nothing waits in a loop: the window keeps running meanwhile. The
+// mode and remote address are taken when the send starts, the timings at
+// every wait. After the last block the file is closed and the channel is
+// closed, which sends everything handed over before it lets the port go.
+class ImageSender : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Idle,
+        BlockGap,       // after the header or a full block
+        LastBlockDelay, // before the last block
+    };
+    struct Timings {
+        int blockGapMs;
+        int lastBlockDelayMs;
+    };
+
+    ImageSender(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
+    ~ImageSender() override;
+
+    State state() const { return state_; }
+    bool isBusy() const { return state_ != State::Idle; }
+    qint64 sentCount() const { return sent_; }
+    qint64 fileSize() const { return size_; }
+
+    // Waits of these lengths instead of the line setting's (tests).
+    void setTimings(std::optional<Timings> timings) { timings_ = timings; }
+
+    // Opens the file and the channel and writes the header. Returns false
+    // when nothing was started (failed() tells why, and the file and the
+    // channel are closed again). Once started, finished() follows.
+    bool send(const QString& path);
+
+signals:
+    // true: the send holds the image channel; false: it is over.
+    void busyChanged(bool busy);
+    // The header was written for a file of `size` bytes.
+    void started(qint64 size);
+    // `sent` data bytes of the file have been handed to the channel.
+    void progress(qint64 sent);
+    void failed(rava::image::SendFailure failure, const QString& detail);
+    // The send is over; `ok` is false when it stopped on a failure.
+    void finished(bool ok);
+
+private:
+    void onWaitOver();
+    void arm(State state, int ms);
+    bool writeBlock(qint64 bytes);
+    int blockGapMs() const;
+    int lastBlockDelayMs() const;
+    void finish(bool ok, SendFailure failure = SendFailure::WriteFailed,
+                const QString& detail = QString());
+    void onLost(const QString& reason);
+
+    QPointer<Channel> channel_;
+    const StationSettings& settings_;
+    OneShot* wait_;
+    QElapsedTimer since_; // since the write the current wait follows
+    qint64 waitNs_ = 0;   // length of the current wait
+    std::optional<Timings> timings_;
+    State state_ = State::Idle;
+    QFile file_;
+    bool master_ = false;
+    int address_ = 0;
+    qint64 size_ = 0;
+    qint64 sent_ = 0;
+};
+
+} // namespace rava::image
