@@ -24,9 +24,10 @@ if ! command -v clang++ >/dev/null; then
     exit 2
 fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
+    mkdir -p "$build"
     CC=clang CXX=clang++ cmake -S . -B "$build" -DRAVA2_FUZZ=ON \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} \
-        >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 2; }
+        >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 2; }
 fi
 cmake "$build" >/dev/null || exit 2
 if [ $# -gt 0 ]; then
