@@ -103,7 +103,8 @@ class FailurePathsTest : public QObject {
     // the tabs usable, the buttons as at rest, the channel closed.
     static void checkTextTabsAtRest(const Station& s, const QString& says) {
         QCOMPARE(s.messages.errors.size(), 1);
-        QVERIFY2(s.messages.errors.first().contains(says), qPrintable(s.messages.errors.first()));
+        QVERIFY2(s.messages.errors.first().contains(says, Qt::CaseInsensitive),
+                 qPrintable(s.messages.errors.first()));
         QVERIFY(s.allTabsEnabled());
         QVERIFY(s.channelsClosed());
         QVERIFY(s.at("Command3")->isEnabled());
