@@ -8,16 +8,19 @@ namespace rava::text {
 QByteArray LineSplitter::next() {
     if (atEnd())
         return {};
-    const qsizetype cr = bytes_.indexOf('\r', pos_);
-    if (cr < 0) {
-        QByteArray line = bytes_.mid(pos_);
-        pos_ = bytes_.size();
-        return line;
-    }
-    QByteArray line = bytes_.mid(pos_, cr - pos_);
-    pos_ = cr + 1;
-    if (pos_ < bytes_.size() && bytes_.at(pos_) == '\n')
+    const char* const data = bytes_.constData();
+    const qsizetype size = bytes_.size();
+    qsizetype end = pos_;
+    while (end < size && data[end] != '\r' && data[end] != '\n')
+        ++end;
+    QByteArray line(data + pos_, end - pos_);
+    pos_ = end;
+    if (pos_ < size) {
+        // CR LF is one line end; a lone CR or a lone LF is one as well.
+        if (data[pos_] == '\r' && pos_ + 1 < size && data[pos_ + 1] == '\n')
+            ++pos_;
         ++pos_;
+    }
     return line;
 }
 

@@ -7,8 +7,8 @@
 namespace rava::text {
 
 // Hands out the lines of a text file one by one. A line ends at a carriage
-// return or at a carriage return followed by a line feed; the terminator is
-// not part of the line. A line feed on its own is an ordinary character.
+// return, at a carriage return followed by a line feed, or at a line feed
+// on its own (a Unix text file); the terminator is not part of the line.
 // The last line needs no terminator, empty lines are kept and an empty file
 // has no lines. Every byte is one character, so nothing is decoded.
 class LineSplitter {

@@ -3,10 +3,10 @@
 // master case two whole windows.
 #include "link/line_settings.h"
 #include "link/messenger.h"
+#include "link/station_settings.h"
 #include "main_window/main_window.h"
 #include "sim/sim_process.h"
 #include "support/recording.h"
-#include "link/station_settings.h"
 #include "text_transfer/text_sender.h"
 
 #include <QTemporaryDir>
@@ -64,11 +64,16 @@ private slots:
 
     void slaveSendsToMasterWindow_data() {
         QTest::addColumn<int>("address");
-        QTest::newRow("slave 7") << 7;
-        QTest::newRow("slave 10, a line feed") << 10;
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray crlf("first\r\n\r\ncaf\xe9 \xff\r\nlast\r\n");
+        QTest::newRow("slave 7") << 7 << crlf;
+        QTest::newRow("slave 10, a line feed") << 10 << crlf;
+        // A Unix text file: every line a packet of its own, with CR LF.
+        QTest::newRow("slave 13, LF file") << 13 << QByteArray(crlf).replace("\r\n", "\n");
     }
     void slaveSendsToMasterWindow() {
         QFETCH(int, address);
+        QFETCH(QByteArray, bytes);
         SimProcess sim(
             {"--no-pacing", "master=master:0", QStringLiteral("slave=slave:%1").arg(address)});
         QVERIFY(sim.start());
@@ -82,13 +87,15 @@ private slots:
         };
         at(slaveWin, "Combo1")->setProperty("currentIndex", 1);     // COM 2
         QTest::mouseClick(at(slaveWin, "Option2"), Qt::LeftButton); // slave
-        const QString path = file("first\r\n\r\ncaf\xe9 \xff\r\nlast\r\n");
+        const QString path = file(bytes);
         slaveWin.setFileChooser([&](const QString&, const QString&) { return path; });
         QTest::mouseClick(at(masterWin, "Command6"), Qt::LeftButton);
         QTest::mouseClick(at(slaveWin, "Command3"), Qt::LeftButton);
+        const QString shown = QString::fromLatin1("first\n\ncaf\xe9 \xff\nlast\n");
+        QTRY_COMPARE(at(slaveWin, "Text1")->property("plainText").toString(), shown);
         QTest::mouseClick(at(slaveWin, "Command4"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(at(masterWin, "Text2")->property("plainText").toString(),
-                                  QString::fromLatin1("first\n\ncaf\xe9 \xff\nlast\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(at(masterWin, "Text2")->property("plainText").toString(), shown,
+                                  10000);
         QCOMPARE(at(masterWin, "Text8")->property("text").toString(), QString::number(address));
         QVERIFY2(messages_.errors.isEmpty(), qPrintable(messages_.errors.join(QLatin1Char('\n'))));
     }

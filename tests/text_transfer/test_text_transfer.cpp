@@ -2,9 +2,9 @@
 // wire them to the controls of the two text tabs.
 #include "link/messenger.h"
 #include "link/one_shot.h"
+#include "link/station_settings.h"
 #include "support/fake_channel.h"
 #include "support/recording.h"
-#include "link/station_settings.h"
 #include "text_transfer/text_pages.h"
 #include "text_transfer/text_receiver.h"
 #include "text_transfer/text_sender.h"
@@ -156,9 +156,14 @@ private slots:
         QTest::newRow("master 5") << QByteArray("AB\r\nC\r\n") << 5 << "0541420d0a|05430d0a";
         QTest::newRow("empty line") << QByteArray("\r\n") << 9 << "090d0a";
         QTest::newRow("empty file") << QByteArray() << 5 << "";
-        QTest::newRow("LF-only file") << QByteArray("A\nB\n") << -1 << "410a420a0d0a";
+        // The three kinds of line end, and a mix: CR LF and CR files keep
+        // their bytes; a lone LF ends a line too and leaves as CR LF.
+        QTest::newRow("CR file") << QByteArray("AB\rC\r") << -1 << "41420d0a|430d0a";
+        QTest::newRow("LF file") << QByteArray("A\n\nB\n") << 5 << "05410d0a|050d0a|05420d0a";
+        QTest::newRow("mixed") << QByteArray("A\r\nB\rC\nD\n\rE") << -1
+                               << "410d0a|420d0a|430d0a|440d0a|0d0a|450d0a";
         QTest::newRow("no final break") << QByteArray("AB\r\nC") << -1 << "41420d0a|430d0a";
-        QTest::newRow("LF after CR LF") << QByteArray("A\r\n\nB") << -1 << "410d0a|0a420d0a";
+        QTest::newRow("LF after CR LF") << QByteArray("A\r\n\nB") << -1 << "410d0a|0d0a|420d0a";
         QTest::newRow("address 0") << QByteArray("A\r\rB") << 0 << "00410d0a|000d0a|00420d0a";
         QTest::newRow("NUL, bytes 80-FF")
             << QByteArray("\x80\0\xff\r\n\xc3\xa9", 7) << 200 << "c88000ff0d0a|c8c3a90d0a";
@@ -237,7 +242,7 @@ private slots:
         QCOMPARE(rx_->state(), TextReceiver::State::Receiving);
         if (lost)
             emit ch_->lost(QStringLiteral("the device was removed."));
-        QTRY_VERIFY(ended()); // or by silence
+        QTRY_VERIFY(ended());                 // or by silence
         QCOMPARE(ch_->receiveThreshold(), 0); // as the channel was before
         QCOMPARE(lines_.join(QLatin1Char(' ')), lines.replace(QLatin1Char('|'), QLatin1Char(' ')));
         QCOMPARE(log(), kReceived + (lost ? " failed" : ""));
@@ -285,7 +290,7 @@ private slots:
         QVERIFY(log_.takeLast().contains(QStringLiteral("vanished.txt")));
         QVERIFY(!enabled("Command4")); // nothing to send
         const QString shown = QString::fromUtf8("AB\n\ndéjà\nlast\n");
-        chosen_ = file("AB\r\n\r\nd\xe9j\xe0\rlast");
+        chosen_ = file("AB\r\n\nd\xe9j\xe0\rlast"); // three kinds of line end
         click("Command3");
         chosen_.clear(); // a cancelled dialog changes nothing
         click("Command3");
