@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+class QFile;
+
 namespace rava::text {
 
 // Hands out the lines of a text file one by one. A line ends at a carriage
@@ -32,12 +34,22 @@ QList<QByteArray> splitLines(const QByteArray& bytes);
 // address byte, the line, CR, LF; on a slave the line, CR, LF.
 QByteArray lineOnWire(const QByteArray& line, bool master, int remoteAddress);
 
+// Opens `path` for reading when it is a regular file (or a link to one).
+// Anything else (a named pipe, a device such as /dev/zero, a folder, a
+// socket) is refused before a byte is read, and nothing here ever waits: a
+// named pipe without a writer is looked at without blocking. Returns an
+// empty string on success, else a sentence for the user; `file` is then
+// closed.
+QString openRegularFile(const QString& path, QFile& file);
+
 // A whole file read at once. The file is closed again before this returns,
 // whether reading worked or not. On failure `error` is a sentence for the
-// user and `bytes` holds whatever could be read before the failure.
+// user and `bytes` holds whatever could be read before the failure. Only a
+// regular file is read (see openRegularFile()).
 struct FileRead {
     QByteArray bytes;
     QString error;
+    bool opened = false; // false: the failure came before a byte was read
     bool ok() const { return error.isEmpty(); }
 };
 FileRead readTextFile(const QString& path);

@@ -20,9 +20,9 @@ namespace {
 // The instruction captions while an operation runs and after it ended. (The
 // captions at creation differ slightly and live in the window's layout.)
 const QString kWaiting = QStringLiteral("Waiting, please...");
-const QString kSendIdle = QStringLiteral(
-    "Press the Open button to select the file. You can view it in the window below. "
-    "Press the Send button when you are ready to transmit.");
+const QString kSendIdle =
+    QStringLiteral("Press the Open button to select the file. You can view it in the window below. "
+                   "Press the Send button when you are ready to transmit.");
 const QString kReceiveIdle = QStringLiteral(
     "Press the Receive button when you are ready. You can view the received file in the "
     "window below.");
@@ -33,11 +33,11 @@ const QString kOpenFilter = QStringLiteral("Text files (*.txt)");
 
 TextControls TextControls::resolve(QWidget* form) {
     using form::require;
-    return {require<QPushButton>(form, "Command3"),    require<QPushButton>(form, "Command4"),
-            require<QPushButton>(form, "Command9"),    require<QPlainTextEdit>(form, "Text1"),
-            require<QLabel>(form, "Label8"),           require<QPushButton>(form, "Command6"),
-            require<QPushButton>(form, "Command5"),    require<QPushButton>(form, "Command10"),
-            require<QPlainTextEdit>(form, "Text2"),    require<QLineEdit>(form, "Text8"),
+    return {require<QPushButton>(form, "Command3"), require<QPushButton>(form, "Command4"),
+            require<QPushButton>(form, "Command9"), require<QPlainTextEdit>(form, "Text1"),
+            require<QLabel>(form, "Label8"),        require<QPushButton>(form, "Command6"),
+            require<QPushButton>(form, "Command5"), require<QPushButton>(form, "Command10"),
+            require<QPlainTextEdit>(form, "Text2"), require<QLineEdit>(form, "Text8"),
             require<QLabel>(form, "Label9")};
 }
 
@@ -83,6 +83,12 @@ void TextPages::openFile() {
     if (path.isEmpty())
         return;
     const FileRead file = readTextFile(path);
+    // A path that cannot be opened at all, or is no regular file, changes
+    // nothing: the box still shows the file that Send would send.
+    if (!file.opened) {
+        tell(file.error);
+        return;
+    }
     selectedFile_ = path;
     // A file that could not be read whole is not offered for sending.
     fileChosen_ = file.ok();

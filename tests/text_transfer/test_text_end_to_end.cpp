@@ -11,6 +11,11 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace rava;
 using namespace rava::text;
@@ -60,6 +65,63 @@ private slots:
         QVERIFY(sender.send(file(bytes)));
         // The slave gets the file as it is: the simulator takes the addresses.
         QCOMPARE(test::receive(*slave, bytes.size(), 60000), bytes);
+    }
+
+    // Open... of something that is no regular file returns at once with a
+    // message and leaves the tab as it was.
+    void openRefusesWhatIsNoFile_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("kind");
+        const QString fifo = dir_.filePath(QStringLiteral("pipe.txt"));
+        ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+        QTest::newRow("named pipe") << fifo << "a named pipe";
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << "a device";
+        QTest::newRow("folder") << dir_.path() << "a folder";
+    }
+    void openRefusesWhatIsNoFile() {
+        QFETCH(QString, path);
+        QFETCH(QString, kind);
+        MainWindow win;
+        test::RecordingMessenger messages;
+        win.setMessenger(&messages);
+        QString chosen = file("one\ntwo\n");
+        win.setFileChooser([&](const QString&, const QString&) { return chosen; });
+        auto* open = win.findChild<QWidget*>(QStringLiteral("Command3"));
+        auto* send = win.findChild<QWidget*>(QStringLiteral("Command4"));
+        auto* box = win.findChild<QWidget*>(QStringLiteral("Text1"));
+        QTest::mouseClick(open, Qt::LeftButton);
+        QTRY_VERIFY(send->isEnabled());
+        const QString shown = box->property("plainText").toString();
+        QCOMPARE(shown, QStringLiteral("one\ntwo\n"));
+
+        // Should the window wait on the pipe after all, a writer that comes
+        // and goes frees it, so that the test fails instead of hanging.
+        std::atomic<bool> done{false};
+        const QByteArray fifo = QFile::encodeName(path);
+        std::thread rescue([&] {
+            for (int i = 0; i < 50 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!done && path.endsWith(QLatin1String("pipe.txt"))) {
+                const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        chosen = path;
+        QTest::mouseClick(open, Qt::LeftButton);
+        const qint64 ms = clock.elapsed();
+        done = true;
+        rescue.join();
+        QVERIFY2(ms < 1000, qPrintable(QStringLiteral("Open... took %1 ms").arg(ms)));
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY2(messages.errors[0].contains(QStringLiteral("it is %1, not a text file").arg(kind)),
+                 qPrintable(messages.errors[0]));
+        QTest::qWait(50);
+        QCOMPARE(box->property("plainText").toString(), shown);
+        QVERIFY(send->isEnabled());
     }
 
     void slaveSendsToMasterWindow_data() {

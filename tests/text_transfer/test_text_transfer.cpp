@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace rava;
 using namespace rava::text;
@@ -209,6 +210,41 @@ private slots:
         QCOMPARE(ch_->opens, what.startsWith("file") ? 0 : 1);
         ch_->failOpen = false; // and the next Send goes ahead
         QVERIFY(sender_->send(file("A\r\n")));
+    }
+
+    // Only regular files are read; nothing else is even waited on.
+    void onlyRegularFilesAreRead_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("refusal"); // empty: read
+        const QString fifo = dir_.filePath(QStringLiteral("pipe"));
+        ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+        const QString link = dir_.filePath(QStringLiteral("link.txt"));
+        QFile::link(file("A\nB"), link);
+        const QString pipeLink = dir_.filePath(QStringLiteral("pipe.txt"));
+        QFile::link(fifo, pipeLink);
+        QTest::newRow("regular file") << dir_.filePath(QStringLiteral("f.txt")) << QString();
+        QTest::newRow("link to a file") << link << QString();
+        QTest::newRow("named pipe") << fifo << "it is a named pipe, not a text file";
+        QTest::newRow("link to a pipe") << pipeLink << "it is a named pipe, not a text file";
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << "it is a device, not a text file";
+        QTest::newRow("folder") << dir_.path() << "it is a folder, not a text file";
+        QTest::newRow("missing") << dir_.filePath(QStringLiteral("gone")) << "does not exist";
+    }
+    void onlyRegularFilesAreRead() {
+        QFETCH(QString, path);
+        QFETCH(QString, refusal);
+        QElapsedTimer clock;
+        clock.start();
+        const FileRead read = readTextFile(path);
+        QCOMPARE(read.error.contains(refusal), true);
+        QCOMPARE(read.ok(), refusal.isEmpty());
+        QCOMPARE(read.bytes, refusal.isEmpty() ? QByteArray("A\nB") : QByteArray());
+        // Send refuses the same, before the port is touched.
+        QCOMPARE(sender_->send(path), refusal.isEmpty());
+        QCOMPARE(ch_->opens, refusal.isEmpty() ? 1 : 0);
+        QVERIFY(clock.elapsed() < 2000);
+        QTRY_VERIFY(!sender_->isBusy());
     }
 
     void receivedLines_data() {
