@@ -38,20 +38,6 @@ QString displayText(const QByteArray& line) {
     return QString::fromLatin1(line.constData(), size);
 }
 
-void showLines(QWidget* box, const QList<QByteArray>& lines) {
-    QString all;
-    qsizetype total = 0;
-    for (const QByteArray& line : lines)
-        total += line.size() + 1;
-    all.reserve(total);
-    for (const QByteArray& line : lines) {
-        all += displayText(line);
-        all += QLatin1Char('\n');
-    }
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
-        plain->setPlainText(all);
-}
-
 void appendLine(QWidget* box, const QByteArray& line) {
     QTextDocument* doc = documentOf(box);
     if (!doc)
@@ -60,6 +46,15 @@ void appendLine(QWidget* box, const QByteArray& line) {
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(displayText(line) + QLatin1Char('\n'));
     caretToEnd(box);
+}
+
+void appendText(QWidget* box, const QString& text) {
+    QTextDocument* doc = documentOf(box);
+    if (!doc || text.isEmpty())
+        return;
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
 }
 
 void clearBox(QWidget* box) {

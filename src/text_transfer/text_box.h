@@ -15,11 +15,12 @@ QString displayText(const QByteArray& line);
 // The multi-line boxes are QPlainTextEdit; the helpers below ignore any
 // other widget.
 
-// Replaces the box's text by `lines`, each followed by a line break.
-void showLines(QWidget* box, const QList<QByteArray>& lines);
 // Appends `line` and a line break at the end and moves the caret there, so
 // the last line is in view. Costs the same however long the text already is.
 void appendLine(QWidget* box, const QByteArray& line);
+// Appends `text` (lines each ending in '\n') at the end without moving the
+// caret or the view.
+void appendText(QWidget* box, const QString& text);
 void clearBox(QWidget* box);
 // Stops the box from keeping an undo history of what the program wrote.
 void forgetEdits(QWidget* box);

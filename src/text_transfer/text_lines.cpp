@@ -41,6 +41,37 @@ QList<QByteArray> splitLines(const QByteArray& bytes) {
     return lines;
 }
 
+int countLines(const QByteArray& bytes) {
+    const char* const data = bytes.constData();
+    const qsizetype size = bytes.size();
+    int lines = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (data[i] == '\n' || (data[i] == '\r' && (i + 1 == size || data[i + 1] != '\n')))
+            ++lines;
+    }
+    // The last line needs no terminator.
+    if (size > 0 && data[size - 1] != '\n' && data[size - 1] != '\r')
+        ++lines;
+    return lines;
+}
+
+QString shownText(const char* data, qsizetype size) {
+    QString text(size, Qt::Uninitialized);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (c == '\r') {
+            *out++ = QLatin1Char('\n');
+            if (i + 1 < size && data[i + 1] == '\n')
+                ++i;
+        } else {
+            *out++ = QChar(c);
+        }
+    }
+    text.truncate(out - text.constData());
+    return text;
+}
+
 QByteArray lineOnWire(const QByteArray& line, bool master, int remoteAddress) {
     QByteArray wire;
     wire.reserve(line.size() + 3);

@@ -27,8 +27,15 @@ private:
     qsizetype pos_ = 0;
 };
 
-// All lines of `bytes`, as LineSplitter gives them.
+// All lines of `bytes`, as LineSplitter gives them, and their number.
 QList<QByteArray> splitLines(const QByteArray& bytes);
+int countLines(const QByteArray& bytes);
+
+// `size` bytes of a text file as a box shows them: one character per byte
+// (Latin-1) and every line end (CR LF, CR, or a lone LF) one '\n'. A CR as
+// the last byte counts as a line end of its own, so a piece must not end
+// between the CR and the LF of a pair.
+QString shownText(const char* data, qsizetype size);
 
 // One line as it goes to the module in one write: on a master the remote
 // address byte, the line, CR, LF; on a slave the line, CR, LF.

@@ -5,6 +5,7 @@
 #include "link/messenger.h"
 #include "link/station_link.h"
 #include "text_box.h"
+#include "text_file_loader.h"
 #include "text_lines.h"
 #include "text_receiver.h"
 #include "text_sender.h"
@@ -47,12 +48,16 @@ TextPages::TextPages(const StationContext& ctx, QWidget* form, QObject* parent)
 TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
     : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)),
       sender_(new TextSender(channel, *ctx.settings, this)),
-      receiver_(new TextReceiver(channel, *ctx.settings, this)) {
+      receiver_(new TextReceiver(channel, *ctx.settings, this)), loader_(new FileLoader(this)) {
     connect(sender_, &TextSender::busyChanged, this, &TextPages::onSendBusy);
     connect(sender_, &TextSender::failed, this, &TextPages::onSendFailed);
     connect(receiver_, &TextReceiver::busyChanged, this, &TextPages::onReceiveBusy);
     connect(receiver_, &TextReceiver::lineReceived, this, &TextPages::showLine);
     connect(receiver_, &TextReceiver::failed, this, &TextPages::onReceiveFailed);
+
+    connect(loader_, &FileLoader::piece, this,
+            [this](const QString& text) { appendText(ui_.file, text); });
+    connect(loader_, &FileLoader::finished, this, &TextPages::onFileLoaded);
 
     connect(ui_.open, &QPushButton::clicked, this, &TextPages::openFile);
     connect(ui_.send, &QPushButton::clicked, this, &TextPages::sendFile);
@@ -82,32 +87,40 @@ void TextPages::openFile() {
     // the box always shows the file that Send would send.
     if (path.isEmpty())
         return;
-    const FileRead file = readTextFile(path);
     // A path that cannot be opened at all, or is no regular file, changes
-    // nothing: the box still shows the file that Send would send.
-    if (!file.opened) {
-        tell(file.error);
+    // nothing either.
+    QString error;
+    if (!loader_->start(path, &error)) {
+        tell(error);
         return;
     }
     selectedFile_ = path;
+    // The file comes into the box piece by piece; Send waits for the whole.
+    fileChosen_ = false;
+    ui_.send->setEnabled(false);
+    clearBox(ui_.file);
+}
+
+void TextPages::onFileLoaded(bool ok, const QString& error) {
     // A file that could not be read whole is not offered for sending.
-    fileChosen_ = file.ok();
-    ui_.send->setEnabled(fileChosen_);
-    showLines(ui_.file, splitLines(file.bytes));
-    if (!file.ok())
-        tell(file.error);
+    fileChosen_ = ok;
+    ui_.send->setEnabled(ok && !sender_->isBusy());
+    if (!ok)
+        tell(error);
 }
 
 void TextPages::sendFile() {
     // Both share the text channel: one must not close it under the other.
     if (!fileChosen_ || sender_->isBusy() || receiver_->isBusy())
         return;
-    sender_->send(selectedFile_);
+    // What goes out is what the box shows, even if the file changed since.
+    sender_->sendBytes(loader_->bytes());
 }
 
 void TextPages::clearFile() {
     if (sender_->isBusy())
         return;
+    loader_->reset();
     clearBox(ui_.file);
     fileChosen_ = false;
     ui_.send->setEnabled(false);

@@ -16,6 +16,7 @@ class Channel;
 
 namespace rava::text {
 
+class FileLoader;
 class TextReceiver;
 class TextSender;
 enum class SendFailure;
@@ -60,6 +61,7 @@ public:
 
 private:
     void openFile();
+    void onFileLoaded(bool ok, const QString& error);
     void sendFile();
     void clearFile();
     void startReceiving();
@@ -75,8 +77,9 @@ private:
     TextControls ui_;
     TextSender* sender_;
     TextReceiver* receiver_;
+    FileLoader* loader_; // fills Text1 and keeps the bytes Send sends
     QString selectedFile_;
-    bool fileChosen_ = false; // Send is usable
+    bool fileChosen_ = false; // Send is usable: a file was loaded whole
 };
 
 } // namespace rava::text

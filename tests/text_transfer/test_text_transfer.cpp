@@ -5,6 +5,8 @@
 #include "link/station_settings.h"
 #include "support/fake_channel.h"
 #include "support/recording.h"
+#include "text_transfer/text_file_loader.h"
+#include "text_transfer/text_lines.h"
 #include "text_transfer/text_pages.h"
 #include "text_transfer/text_receiver.h"
 #include "text_transfer/text_sender.h"
@@ -247,6 +249,55 @@ private slots:
         QTRY_VERIFY(!sender_->isBusy());
     }
 
+    // The send box is filled piece by piece; cut anywhere, even between
+    // the CR and the LF of a pair, the pieces make up the file as shown,
+    // and the bytes kept are the file's.
+    void fileLoadsInPieces_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("CR LF") << QByteArray("AB\r\n\r\nC\r\n") << "AB\n\nC\n";
+        QTest::newRow("CR") << QByteArray("AB\r\rC") << "AB\n\nC\n";
+        QTest::newRow("LF") << QByteArray("AB\n\nC\n") << "AB\n\nC\n";
+        QTest::newRow("mixed") << QByteArray("A\r\nB\rC\nD\n\rE\r") << "A\nB\nC\nD\n\nE\n";
+        QTest::newRow("empty") << QByteArray() << "";
+        QTest::newRow("bytes 80-FF")
+            << QByteArray("\xe9\xff\x80") << QString::fromLatin1("\xe9\xff\x80\n");
+    }
+    void fileLoadsInPieces() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        const QString path = file(bytes);
+        for (int step = 1; step <= 4; ++step) {
+            FileLoader loader;
+            loader.setStepBytes(step);
+            QStringList pieces, ends;
+            connect(&loader, &FileLoader::piece, this, [&](const QString& p) { pieces << p; });
+            connect(&loader, &FileLoader::finished, this,
+                    [&](bool ok, const QString& e) { ends << QString::number(ok) + e; });
+            QVERIFY(loader.start(path, nullptr));
+            QVERIFY(pieces.isEmpty()); // nothing before the first step
+            QTRY_COMPARE(ends, QStringList{"1"});
+            QCOMPARE(pieces.join(QString()), shown);
+            QCOMPARE(loader.bytes(), bytes);
+            QCOMPARE(countLines(bytes), int(shown.count(QLatin1Char('\n'))));
+            QVERIFY(bytes.size() < 3 * step || pieces.size() > 1);
+        }
+        // A new Open... while a load runs replaces it; a refused one does not.
+        FileLoader loader;
+        loader.setStepBytes(1);
+        int heard = 0;
+        connect(&loader, &FileLoader::piece, this, [&] { ++heard; });
+        connect(&loader, &FileLoader::finished, this, [&] { ++heard; });
+        QVERIFY(loader.start(path, nullptr));
+        QString error;
+        QVERIFY(!loader.start(QStringLiteral("/dev/zero"), &error));
+        QVERIFY(loader.isLoading() && error.contains(QStringLiteral("a device")));
+        loader.reset(); // Clear: no further word, nothing kept
+        QTest::qWait(20);
+        QCOMPARE(heard, 0);
+        QCOMPARE(loader.bytes(), QByteArray());
+    }
+
     void receivedLines_data() {
         QTest::addColumn<QString>("pieces"); // in hex, each one a batch of its own
         QTest::addColumn<bool>("master");
@@ -328,9 +379,13 @@ private slots:
         const QString shown = QString::fromUtf8("AB\n\ndéjà\nlast\n");
         chosen_ = file("AB\r\n\nd\xe9j\xe0\rlast"); // three kinds of line end
         click("Command3");
+        QVERIFY(!enabled("Command4")); // until the whole file is in the box
+        QTRY_VERIFY(enabled("Command4"));
         chosen_.clear(); // a cancelled dialog changes nothing
         click("Command3");
         QCOMPARE(text("Text1"), shown);
+        // Send sends what was shown, even when the file changed meanwhile.
+        file("changed\r\n");
         ch_->failOpen = true;
         click("Command4");
         ch_->failOpen = false;
