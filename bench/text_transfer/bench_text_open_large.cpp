@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
@@ -23,6 +24,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <sys/resource.h>
 #include <vector>
 
@@ -75,11 +77,21 @@ public:
     void info(const QString&, const QString&) override {}
 };
 
-void settle(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+// Runs the event loop (sleeping while nothing happens) until `done` or
+// `ms` milliseconds have passed.
+void runFor(
+    int ms, const std::function<bool()>& done = [] { return false; }) {
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    poll.start();
+    if (!done())
+        loop.exec();
 }
 
 int runBare(const QString& path) {
@@ -88,7 +100,7 @@ int runBare(const QString& path) {
     box.setLineWrapMode(QPlainTextEdit::NoWrap);
     box.resize(505, 265);
     box.show();
-    settle(100);
+    runFor(100);
     const long before = peakKiB();
     QElapsedTimer clock;
     clock.start();
@@ -99,9 +111,9 @@ int runBare(const QString& path) {
         QString text = QString::fromLatin1(f.readAll());
         box.setPlainText(text);
     }
-    settle(0);
+    runFor(0);
     const double ms = double(clock.nsecsElapsed()) / 1e6;
-    settle(100);
+    runFor(100);
     std::printf("RESULT bare ms %.0f peak_growth_kib %ld blocks %d\n", ms, peakKiB() - before,
                 box.document()->blockCount());
     return 0;
@@ -118,16 +130,13 @@ int runWindow(const QString& path) {
     Probe probe(&win);
     probe.raise();
     win.show();
-    settle(200);
+    runFor(200);
     const long before = peakKiB();
     const qint64 from = probe.clock.nsecsElapsed();
     open->click();
-    QElapsedTimer limit;
-    limit.start();
-    while (!send->isEnabled() && limit.elapsed() < 120000)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    runFor(120000, [&] { return send->isEnabled(); });
     const qint64 to = probe.clock.nsecsElapsed();
-    settle(100);
+    runFor(100);
     std::printf("RESULT window ms %.0f peak_growth_kib %ld blocks %d longest_repaint_gap_ms %.1f "
                 "repaints %zu\n",
                 double(to - from) / 1e6, peakKiB() - before, box->document()->blockCount(),

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -75,11 +76,19 @@ void sendLines(const QString& link, int lines, int gapMs) {
     ::close(fd);
 }
 
+// Runs the event loop (sleeping while nothing happens) until `done`.
 bool runUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    poll.start();
+    if (!done())
+        loop.exec();
     return done();
 }
 

@@ -38,13 +38,13 @@ QString displayText(const QByteArray& line) {
     return QString::fromLatin1(line.constData(), size);
 }
 
-void appendLine(QWidget* box, const QByteArray& line) {
+void appendLines(QWidget* box, const QString& lines) {
     QTextDocument* doc = documentOf(box);
-    if (!doc)
+    if (!doc || lines.isEmpty())
         return;
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(displayText(line) + QLatin1Char('\n'));
+    cursor.insertText(lines);
     caretToEnd(box);
 }
 

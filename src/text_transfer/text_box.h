@@ -15,9 +15,10 @@ QString displayText(const QByteArray& line);
 // The multi-line boxes are QPlainTextEdit; the helpers below ignore any
 // other widget.
 
-// Appends `line` and a line break at the end and moves the caret there, so
-// the last line is in view. Costs the same however long the text already is.
-void appendLine(QWidget* box, const QByteArray& line);
+// Appends `lines` (each ending in '\n') at the end in one edit and moves
+// the caret there, so the last line is in view. Costs the same however long
+// the text already is.
+void appendLines(QWidget* box, const QString& lines);
 // Appends `text` (lines each ending in '\n') at the end without moving the
 // caret or the view.
 void appendText(QWidget* box, const QString& text);

@@ -3,6 +3,7 @@
 #include "form/controls.h"
 #include "link/channel.h"
 #include "link/messenger.h"
+#include "link/one_shot.h"
 #include "link/station_link.h"
 #include "text_box.h"
 #include "text_file_loader.h"
@@ -48,7 +49,9 @@ TextPages::TextPages(const StationContext& ctx, QWidget* form, QObject* parent)
 TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
     : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)),
       sender_(new TextSender(channel, *ctx.settings, this)),
-      receiver_(new TextReceiver(channel, *ctx.settings, this)), loader_(new FileLoader(this)) {
+      receiver_(new TextReceiver(channel, *ctx.settings, this)), loader_(new FileLoader(this)),
+      drawStep_(new OneShot(QStringLiteral("drawLines"), 0, this)) {
+    connect(drawStep_, &OneShot::fired, this, &TextPages::drawReceived);
     connect(sender_, &TextSender::busyChanged, this, &TextPages::onSendBusy);
     connect(sender_, &TextSender::failed, this, &TextPages::onSendFailed);
     connect(receiver_, &TextReceiver::busyChanged, this, &TextPages::onReceiveBusy);
@@ -142,6 +145,8 @@ void TextPages::onSendBusy(bool busy) {
 }
 
 void TextPages::onReceiveBusy(bool busy) {
+    if (!busy)
+        drawReceived(); // everything received is shown when the reception ends
     if (ctx_.lockTabs)
         ctx_.lockTabs(Tab::ReceiveText, busy);
     ui_.receiveCaption->setText(busy ? kWaiting : kReceiveIdle);
@@ -176,11 +181,31 @@ void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {
-    appendLine(ui_.lines, line);
-    setText(ui_.sender, QString::number(sender));
+    received_ += displayText(line);
+    received_ += QLatin1Char('\n');
+    lastSender_ = sender;
+    if (drawStep_->isActive())
+        return;
+    // Right after this receive event, or one frame after the last drawing.
+    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : kFrameMs;
+    drawStep_->setInterval(int(qBound(qint64(0), qint64(kFrameMs) - since, qint64(kFrameMs))));
+    drawStep_->start();
+}
+
+void TextPages::drawReceived() {
+    drawStep_->stop();
+    if (received_.isEmpty())
+        return;
+    appendLines(ui_.lines, received_);
+    received_.clear();
+    setText(ui_.sender, QString::number(lastSender_));
+    sinceDrawn_.start();
 }
 
 void TextPages::clearReceived() {
+    // Lines that came before the click are cleared with the rest.
+    drawStep_->stop();
+    received_.clear();
     clearBox(ui_.lines);
     clearBox(ui_.sender);
 }

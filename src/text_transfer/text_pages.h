@@ -2,6 +2,7 @@
 
 #include "link/station_context.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 class QLabel;
@@ -12,7 +13,8 @@ class QWidget;
 
 namespace rava {
 class Channel;
-}
+class OneShot;
+} // namespace rava
 
 namespace rava::text {
 
@@ -47,6 +49,10 @@ struct TextControls {
 class TextPages : public QObject {
     Q_OBJECT
 public:
+    // Received lines are drawn at most this often (one frame at 60 Hz) and
+    // never later than this after they came.
+    static constexpr int kFrameMs = 16;
+
     // Uses the station's text channel.
     TextPages(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
     // Uses `channel` instead.
@@ -70,6 +76,7 @@ private:
     void onSendFailed(SendFailure failure, const QString& detail);
     void onReceiveFailed(ReceiveFailure failure, const QString& detail);
     void showLine(const QByteArray& line, int sender);
+    void drawReceived();
     void clearReceived();
     void tell(const QString& message);
 
@@ -79,6 +86,13 @@ private:
     TextReceiver* receiver_;
     FileLoader* loader_; // fills Text1 and keeps the bytes Send sends
     QString selectedFile_;
+    // Received lines not yet in Text2: they go in together, at most once a
+    // frame (the step `drawLines`), so that a burst of lines costs one edit
+    // and one repaint instead of one each.
+    QString received_;
+    int lastSender_ = 0;
+    OneShot* drawStep_;
+    QElapsedTimer sinceDrawn_;
     bool fileChosen_ = false; // Send is usable: a file was loaded whole
 };
 

@@ -422,9 +422,32 @@ private slots:
         QByteArray high;
         for (int b = 0x80; b <= 0xFF; ++b)
             high.append(char(b));
+        // The lines of one receive event go into the box in one edit.
+        int edits = 0;
+        connect(w<QPlainTextEdit>("Text2")->document(), &QTextDocument::contentsChange, this,
+                [&](int, int, int added) { edits += added > 0; });
         ch_->inject(QByteArray::fromHex("0741420d0a090d0a0a") + high + "\r\n");
-        QCOMPARE(text("Text2"), QLatin1String("AB\n\n") + QString::fromLatin1(high) + '\n');
+        QTRY_COMPARE(text("Text2"), QLatin1String("AB\n\n") + QString::fromLatin1(high) + '\n');
         QCOMPARE(text("Text8"), QStringLiteral("10"));
+        QCOMPARE(edits, 1);
+        // Lines in receive events of their own, coming faster than frames,
+        // are drawn together: at most one edit a frame, none late.
+        QElapsedTimer clock;
+        clock.start();
+        QString expected = text("Text2");
+        for (int i = 0; i < 40; ++i) {
+            ch_->inject("\x05" + QByteArray::number(i) + "\r\n");
+            expected += QString::number(i) + '\n';
+            QTest::qWait(2);
+        }
+        QTRY_COMPARE(text("Text2"), expected);
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(edits - 1 <= ms / TextPages::kFrameMs + 1,
+                 qPrintable(QStringLiteral("%1 edits in %2 ms").arg(edits - 1).arg(ms)));
+        QCOMPARE(text("Text8"), QStringLiteral("5"));
+        ch_->inject("\x06last\r\n");
+        QTest::qWait(2 * TextPages::kFrameMs);
+        QCOMPARE(text("Text8"), QStringLiteral("6"));
         click("Command10"); // Clear works during a reception
         QCOMPARE(text("Text2") + text("Text8"), QString());
         chosen_ = file("A\r\n"); // Send waits for the end of the reception
