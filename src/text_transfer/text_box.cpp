@@ -38,13 +38,21 @@ QString displayText(const QByteArray& line) {
     return QString::fromLatin1(line.constData(), size);
 }
 
-void appendLines(QWidget* box, const QString& lines) {
-    QTextDocument* doc = documentOf(box);
-    if (!doc || lines.isEmpty())
+void appendLines(QWidget* box, const QString& lines, bool first) {
+    auto* plain = qobject_cast<QPlainTextEdit*>(box);
+    if (!plain)
         return;
-    QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(lines);
+    if (first || plain->document()->isEmpty()) {
+        // (A box showing one empty line has an empty document.)
+        QTextCursor cursor(plain->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(first ? lines : QLatin1Char('\n') + lines);
+    } else {
+        // The box's own way of adding lines at the end: it redraws the
+        // lines that scroll into view, where inserting with a cursor of
+        // one's own redraws the whole box.
+        plain->appendPlainText(lines);
+    }
     caretToEnd(box);
 }
 

@@ -56,6 +56,7 @@ TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel,
     connect(sender_, &TextSender::failed, this, &TextPages::onSendFailed);
     connect(receiver_, &TextReceiver::busyChanged, this, &TextPages::onReceiveBusy);
     connect(receiver_, &TextReceiver::lineReceived, this, &TextPages::showLine);
+    connect(receiver_, &TextReceiver::batchDone, this, &TextPages::scheduleDraw);
     connect(receiver_, &TextReceiver::failed, this, &TextPages::onReceiveFailed);
 
     connect(loader_, &FileLoader::piece, this,
@@ -73,6 +74,11 @@ TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel,
     // appended lines would be memory for nothing.
     forgetEdits(ui_.file);
     forgetEdits(ui_.lines);
+    // The boxes show both scroll bars at all times, and such a box redraws
+    // its whole frame whenever their range changes; filled, it hides the
+    // tab page beneath, which then need not be drawn again each time.
+    for (QPlainTextEdit* box : {ui_.file, ui_.lines})
+        box->setAutoFillBackground(true);
 }
 
 TextPages::~TextPages() = default;
@@ -181,22 +187,34 @@ void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {
+    if (haveReceived_)
+        received_ += QLatin1Char('\n');
     received_ += displayText(line);
-    received_ += QLatin1Char('\n');
+    haveReceived_ = true;
     lastSender_ = sender;
-    if (drawStep_->isActive())
+}
+
+void TextPages::scheduleDraw() {
+    if (!haveReceived_ || drawStep_->isActive())
         return;
-    // Right after this receive event, or one frame after the last drawing.
+    // Now, at the end of the receive event, or one frame after the last
+    // drawing if that was less than a frame ago.
     const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : kFrameMs;
-    drawStep_->setInterval(int(qBound(qint64(0), qint64(kFrameMs) - since, qint64(kFrameMs))));
+    if (since >= kFrameMs) {
+        drawReceived();
+        return;
+    }
+    drawStep_->setInterval(int(kFrameMs - since));
     drawStep_->start();
 }
 
 void TextPages::drawReceived() {
     drawStep_->stop();
-    if (received_.isEmpty())
+    if (!haveReceived_)
         return;
-    appendLines(ui_.lines, received_);
+    appendLines(ui_.lines, received_, !boxHasLines_);
+    boxHasLines_ = true;
+    haveReceived_ = false;
     received_.clear();
     setText(ui_.sender, QString::number(lastSender_));
     sinceDrawn_.start();
@@ -206,6 +224,8 @@ void TextPages::clearReceived() {
     // Lines that came before the click are cleared with the rest.
     drawStep_->stop();
     received_.clear();
+    haveReceived_ = false;
+    boxHasLines_ = false;
     clearBox(ui_.lines);
     clearBox(ui_.sender);
 }

@@ -76,6 +76,7 @@ private:
     void onSendFailed(SendFailure failure, const QString& detail);
     void onReceiveFailed(ReceiveFailure failure, const QString& detail);
     void showLine(const QByteArray& line, int sender);
+    void scheduleDraw();
     void drawReceived();
     void clearReceived();
     void tell(const QString& message);
@@ -89,7 +90,9 @@ private:
     // Received lines not yet in Text2: they go in together, at most once a
     // frame (the step `drawLines`), so that a burst of lines costs one edit
     // and one repaint instead of one each.
-    QString received_;
+    QString received_;          // the lines, joined by '\n'
+    bool haveReceived_ = false; // received_ holds at least one line
+    bool boxHasLines_ = false;  // Text2 shows at least one line
     int lastSender_ = 0;
     OneShot* drawStep_;
     QElapsedTimer sinceDrawn_;

@@ -156,8 +156,9 @@ private slots:
         const QString shown = QString::fromLatin1("first\n\ncaf\xe9 \xff\nlast\n");
         QTRY_COMPARE(at(slaveWin, "Text1")->property("plainText").toString(), shown);
         QTest::mouseClick(at(slaveWin, "Command4"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(at(masterWin, "Text2")->property("plainText").toString(), shown,
-                                  10000);
+        // The received box shows the lines without a line break after the last.
+        QTRY_COMPARE_WITH_TIMEOUT(at(masterWin, "Text2")->property("plainText").toString(),
+                                  shown.chopped(1), 10000);
         QCOMPARE(at(masterWin, "Text8")->property("text").toString(), QString::number(address));
         QVERIFY2(messages_.errors.isEmpty(), qPrintable(messages_.errors.join(QLatin1Char('\n'))));
     }

@@ -427,7 +427,7 @@ private slots:
         connect(w<QPlainTextEdit>("Text2")->document(), &QTextDocument::contentsChange, this,
                 [&](int, int, int added) { edits += added > 0; });
         ch_->inject(QByteArray::fromHex("0741420d0a090d0a0a") + high + "\r\n");
-        QTRY_COMPARE(text("Text2"), QLatin1String("AB\n\n") + QString::fromLatin1(high) + '\n');
+        QTRY_COMPARE(text("Text2"), QLatin1String("AB\n\n") + QString::fromLatin1(high));
         QCOMPARE(text("Text8"), QStringLiteral("10"));
         QCOMPARE(edits, 1);
         // Lines in receive events of their own, coming faster than frames,
@@ -437,7 +437,7 @@ private slots:
         QString expected = text("Text2");
         for (int i = 0; i < 40; ++i) {
             ch_->inject("\x05" + QByteArray::number(i) + "\r\n");
-            expected += QString::number(i) + '\n';
+            expected += '\n' + QString::number(i);
             QTest::qWait(2);
         }
         QTRY_COMPARE(text("Text2"), expected);
@@ -450,6 +450,12 @@ private slots:
         QCOMPARE(text("Text8"), QStringLiteral("6"));
         click("Command10"); // Clear works during a reception
         QCOMPARE(text("Text2") + text("Text8"), QString());
+        // An empty first line stays a line of its own.
+        ch_->inject("\x07\r\n");
+        QTest::qWait(2 * TextPages::kFrameMs);
+        ch_->inject("\x07X\r\n");
+        QTRY_COMPARE(text("Text2"), QStringLiteral("\nX"));
+        click("Command10");
         chosen_ = file("A\r\n"); // Send waits for the end of the reception
         click("Command3");
         click("Command4");
