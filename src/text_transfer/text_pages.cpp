@@ -47,7 +47,7 @@ TextPages::TextPages(const StationContext& ctx, QWidget* form, QObject* parent)
     : TextPages(ctx, form, ctx.link->textChannel(), parent) {}
 
 TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)),
+    : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)), channel_(&channel),
       sender_(new TextSender(channel, *ctx.settings, this)),
       receiver_(new TextReceiver(channel, *ctx.settings, this)), loader_(new FileLoader(this)),
       drawStep_(new OneShot(QStringLiteral("drawLines"), 0, this)) {
@@ -151,6 +151,8 @@ void TextPages::onSendBusy(bool busy) {
 }
 
 void TextPages::onReceiveBusy(bool busy) {
+    if (busy)
+        receivedCount_ = 0;
     if (!busy)
         drawReceived(); // everything received is shown when the reception ends
     if (ctx_.lockTabs)
@@ -169,9 +171,17 @@ void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
     case SendFailure::WriteFailed:
         tell(QStringLiteral("Writing to the text channel failed; the send stopped."));
         break;
-    case SendFailure::ChannelLost:
-        tell(QStringLiteral("The send stopped: %1").arg(detail));
+    case SendFailure::ChannelLost: {
+        const int written = sender_->linesWritten();
+        const int total = sender_->lineCount();
+        tell(written > 0
+                 ? QStringLiteral("%1; the send stopped after line %2 of %3.")
+                       .arg(deviceGone())
+                       .arg(written)
+                       .arg(total)
+                 : QStringLiteral("%1; the send stopped before its first line.").arg(deviceGone()));
         break;
+    }
     }
 }
 
@@ -181,12 +191,24 @@ void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
         tell(detail);
         break;
     case ReceiveFailure::ChannelLost:
-        tell(QStringLiteral("The reception stopped: %1").arg(detail));
+        tell(QStringLiteral("%1; the reception stopped after %2.")
+                 .arg(deviceGone(), receivedCount_ == 1
+                                        ? QStringLiteral("1 line")
+                                        : QStringLiteral("%1 lines").arg(receivedCount_)));
         break;
     }
 }
 
+// The first half of the message when the device went away, naming the COM
+// entry and the device.
+QString TextPages::deviceGone() const {
+    const QString device = channel_ ? channel_->deviceName() : QString();
+    return device.isEmpty() ? QStringLiteral("The device is no longer available")
+                            : QStringLiteral("%1 is no longer available").arg(device);
+}
+
 void TextPages::showLine(const QByteArray& line, int sender) {
+    ++receivedCount_;
     if (haveReceived_)
         received_ += QLatin1Char('\n');
     received_ += displayText(line);

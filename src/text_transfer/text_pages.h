@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 
 class QLabel;
 class QPlainTextEdit;
@@ -80,9 +81,11 @@ private:
     void drawReceived();
     void clearReceived();
     void tell(const QString& message);
+    QString deviceGone() const;
 
     StationContext ctx_;
     TextControls ui_;
+    QPointer<Channel> channel_;
     TextSender* sender_;
     TextReceiver* receiver_;
     FileLoader* loader_; // fills Text1 and keeps the bytes Send sends
@@ -94,6 +97,7 @@ private:
     bool haveReceived_ = false; // received_ holds at least one line
     bool boxHasLines_ = false;  // Text2 shows at least one line
     int lastSender_ = 0;
+    int receivedCount_ = 0; // lines of the running (or last) reception
     OneShot* drawStep_;
     QElapsedTimer sinceDrawn_;
     bool fileChosen_ = false; // Send is usable: a file was loaded whole

@@ -9,9 +9,12 @@
 #include "support/recording.h"
 #include "text_transfer/text_sender.h"
 
+#include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -122,6 +125,57 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(box->property("plainText").toString(), shown);
         QVERIFY(send->isEnabled());
+    }
+
+    // The simulator stops in the middle of a file: both windows say which
+    // device went away and how far they got, and are ready again.
+    void simulatorStopsMidFile() {
+        SimProcess sim({"master=master:0", "slave=slave:7"});
+        QVERIFY(sim.start());
+        const QString masterLink = sim.linkPath(QStringLiteral("master"));
+        const QString slaveLink = sim.linkPath(QStringLiteral("slave"));
+        qputenv("RAVA2_COM1", masterLink.toLocal8Bit());
+        qputenv("RAVA2_COM2", slaveLink.toLocal8Bit());
+        MainWindow masterWin, slaveWin;
+        test::RecordingMessenger masterSays, slaveSays;
+        masterWin.setMessenger(&masterSays);
+        slaveWin.setMessenger(&slaveSays);
+        auto at = [](MainWindow& win, const char* name) {
+            return win.findChild<QWidget*>(QLatin1String(name));
+        };
+        at(slaveWin, "Combo1")->setProperty("currentIndex", 1);     // COM 2
+        QTest::mouseClick(at(slaveWin, "Option2"), Qt::LeftButton); // slave
+        QByteArray lines;
+        for (int i = 1; i <= 40; ++i)
+            lines += "line " + QByteArray::number(i) + '\n';
+        const QString path = file(lines);
+        slaveWin.setFileChooser([&](const QString&, const QString&) { return path; });
+        QTest::mouseClick(at(masterWin, "Command6"), Qt::LeftButton);
+        QTest::mouseClick(at(slaveWin, "Command3"), Qt::LeftButton);
+        QTRY_VERIFY(at(slaveWin, "Command4")->isEnabled());
+        QTest::mouseClick(at(slaveWin, "Command4"), Qt::LeftButton);
+        auto* received = masterWin.findChild<QPlainTextEdit*>(QStringLiteral("Text2"));
+        QTRY_VERIFY_WITH_TIMEOUT(received->document()->blockCount() >= 3, 10000);
+        QVERIFY(sim.stop(SIGKILL) != 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(slaveSays.errors.size(), 1, 5000);
+        const QRegularExpression sendStopped(
+            QStringLiteral("^COM 2 \\(%1\\) is no longer available; the send stopped after line "
+                           "(\\d+) of 40\\.$")
+                .arg(QRegularExpression::escape(slaveLink)));
+        const auto sent = sendStopped.match(slaveSays.errors[0]);
+        QVERIFY2(sent.hasMatch(), qPrintable(slaveSays.errors[0]));
+        QVERIFY(sent.captured(1).toInt() < 40);
+        QTRY_COMPARE_WITH_TIMEOUT(masterSays.errors.size(), 1, 5000);
+        const QRegularExpression receptionStopped(
+            QStringLiteral("^COM 1 \\(%1\\) is no longer available; the reception stopped after "
+                           "\\d+ lines\\.$")
+                .arg(QRegularExpression::escape(masterLink)));
+        QVERIFY2(receptionStopped.match(masterSays.errors[0]).hasMatch(),
+                 qPrintable(masterSays.errors[0]));
+        // Both are ready for the next go.
+        QVERIFY(at(slaveWin, "Command4")->isEnabled() && at(masterWin, "Command6")->isEnabled());
+        QVERIFY(!at(masterWin, "Command5")->isEnabled());
     }
 
     void slaveSendsToMasterWindow_data() {

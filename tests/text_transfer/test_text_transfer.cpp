@@ -411,6 +411,34 @@ private slots:
         QCOMPARE(ch_->opens, 2);
     }
 
+    // A device that goes away is named in the user's words, with how far
+    // the send or the reception got.
+    void pagesSayWhenTheDeviceIsGone() {
+        buildPages();
+        chosen_ = file("one\ntwo\nthree\n");
+        click("Command3");
+        QTRY_VERIFY(enabled("Command4"));
+        log_.clear();
+        click("Command4");
+        QTRY_COMPARE(ch_->writes.size(), 2);
+        ch_->close();
+        emit ch_->lost(QStringLiteral("COM 1 (/dev/null): reading failed."));
+        click("Command6"); // the next reception
+        ch_->inject("A\r\nB\r\nC");
+        ch_->close();
+        emit ch_->lost(QStringLiteral("COM 1 (/dev/null): the device was removed."));
+        QCOMPARE(log_, (QStringList{"lock 1", "unlock 1",
+                                    "COM 1 (/dev/null) is no longer available; the send stopped "
+                                    "after line 2 of 3.",
+                                    "lock 2", "unlock 2",
+                                    "COM 1 (/dev/null) is no longer available; the reception "
+                                    "stopped after 3 lines."}));
+        QTRY_COMPARE(text("Text2"), QStringLiteral("A\nB\nC"));
+        for (const char* name : {"Command3", "Command4", "Command9", "Command6"})
+            QVERIFY2(enabled(name), name);
+        QVERIFY(!enabled("Command5"));
+    }
+
     void pagesShowReceivedLines() {
         buildPages();
         ch_->failOpen = true;
