@@ -63,7 +63,8 @@ void FileLoader::step() {
                           .arg(QDir::toNativeSeparators(path_), file_->errorString()));
         return;
     }
-    const bool atEnd = got == 0;
+    // A short read of a regular file is its end (checked, in case it grew).
+    const bool atEnd = got == 0 || (got < stepBytes_ && file_->atEnd());
     // A CR at the end of what was read may be the first half of a CR LF: it
     // waits for the next piece.
     qsizetype upTo = bytes_.size();

@@ -209,6 +209,7 @@ private slots:
         QTest::mouseClick(at(slaveWin, "Command3"), Qt::LeftButton);
         const QString shown = QString::fromLatin1("first\n\ncaf\xe9 \xff\nlast\n");
         QTRY_COMPARE(at(slaveWin, "Text1")->property("plainText").toString(), shown);
+        QTRY_VERIFY(at(slaveWin, "Command4")->isEnabled());
         QTest::mouseClick(at(slaveWin, "Command4"), Qt::LeftButton);
         // The received box shows the lines without a line break after the last.
         QTRY_COMPARE_WITH_TIMEOUT(at(masterWin, "Text2")->property("plainText").toString(),
