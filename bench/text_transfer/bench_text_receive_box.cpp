@@ -82,6 +82,8 @@ int main(int argc, char** argv) {
             block.restart();
         }
     }
+    // Break: lines still waiting for their frame go into the box now.
+    pages.receiver().stop();
     app.processEvents();
     const double ms = double(total.nsecsElapsed()) / 1e6;
     const long after = peakKiB();
@@ -93,6 +95,5 @@ int main(int argc, char** argv) {
                                                                                          : "no");
     std::printf("peak memory (ru_maxrss): %ld KiB before, %ld KiB after (+%ld KiB)\n", before,
                 after, after - before);
-    pages.receiver().stop();
     return 0;
 }

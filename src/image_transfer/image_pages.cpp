@@ -101,6 +101,11 @@ ImagePages::ImagePages(const StationContext& ctx, QWidget* form, Channel& channe
 
 ImagePages::~ImagePages() = default;
 
+void ImagePages::warn(const QString& message) {
+    if (ctx_.messenger)
+        ctx_.messenger->warning(message);
+}
+
 void ImagePages::tell(const QString& message) {
     if (ctx_.messenger)
         ctx_.messenger->error(message);
@@ -240,7 +245,7 @@ void ImagePages::onReceived(const Reception& reception) {
         const QImage picture = loadPicture(reception.candidate, ui_.picture->size());
         if (picture.isNull()) {
             // Long enough, but not a picture: damaged on the way.
-            tell(kBadTransmission);
+            warn(kBadTransmission);
             return;
         }
         ui_.picture->setPixmap(QPixmap::fromImage(picture));
@@ -250,10 +255,10 @@ void ImagePages::onReceived(const Reception& reception) {
         return;
     }
     case Verdict::Incomplete:
-        tell(kBadTransmission);
+        warn(kBadTransmission);
         return;
     case Verdict::NoHeader:
-        tell(kCheckSettings);
+        warn(kCheckSettings);
         return;
     }
 }

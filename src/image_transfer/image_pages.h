@@ -84,6 +84,8 @@ private:
     void onReceiveProgress(qint64 received);
     void onReceived(const Reception& reception);
     void onReceiveFailed(ReceiveFailure failure, const QString& detail);
+    // The two reception boxes the user answers by trying again.
+    void warn(const QString& message);
     void tell(const QString& message);
 
     StationContext ctx_;

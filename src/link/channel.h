@@ -30,6 +30,11 @@ public:
     virtual void discardInput() = 0;
     virtual void discardOutput() = 0;
 
+    // The COM entry and the device this channel holds while open, or held
+    // when it was last open ("COM 1 (/dev/ttyS0)"): what a message names
+    // when the device goes away. Empty when the channel names no device.
+    virtual QString deviceName() const { return QString(); }
+
     // What the user calls this channel in messages ("the text channel").
     QString description() const { return description_; }
     void setDescription(const QString& description) { description_ = description; }
@@ -45,6 +50,7 @@ signals:
     // Raised only while open, with a threshold of 1 and input waiting.
     void received();
     // The device went away or failed while open; the channel is now closed.
+    // deviceName() still names the device that was lost.
     void lost(const QString& reason);
 
 private:

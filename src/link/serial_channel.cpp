@@ -284,6 +284,7 @@ bool SerialChannel::open(QString* error) {
     serial_ = port;
     heldKey_ = key;
     heldWhere_ = where;
+    lastWhere_ = where;
     r.holders.insert(key, description().isEmpty() ? objectName() : description());
     applySettings();
     connect(port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
@@ -312,6 +313,12 @@ void SerialChannel::release(bool drain) {
     }
     heldKey_.clear();
     heldWhere_.clear();
+}
+
+QString SerialChannel::deviceName() const {
+    if (!lastWhere_.isEmpty())
+        return lastWhere_;
+    return QStringLiteral("%1 (%2)").arg(portLabel(port_), devicePath());
 }
 
 bool SerialChannel::isOpen() const {

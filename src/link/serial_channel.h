@@ -38,6 +38,7 @@ public:
     bool open(QString* error = nullptr) override;
     void close() override;
     bool isOpen() const override;
+    QString deviceName() const override;
     bool write(const QByteArray& bytes) override;
     QByteArray readAll() override;
     qint64 bytesWaiting() const override;
@@ -63,8 +64,9 @@ private:
     QString settings_ = QStringLiteral("9600,n,8,1");
     QPointer<QSerialPort> serial_;
     QString heldKey_;
-    QString heldWhere_;
-    QString traceName_; // "COM n (device)" of the device held while open
+    QString heldWhere_; // "COM n (device)" of the device held while open
+    QString lastWhere_; // the same, kept after the channel let go
+    QString traceName_; // the channel's name in the wire trace
     bool parityMarks_ = false;
     mutable QByteArray in_;    // received and decoded, not yet read
     mutable QByteArray carry_; // start of a parity mark split across reads

@@ -182,6 +182,11 @@ void MainWindow::error(const QString& text) {
     box.exec();
 }
 
+void MainWindow::warning(const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
 void MainWindow::info(const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
     box.exec();

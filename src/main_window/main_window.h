@@ -32,6 +32,10 @@ public:
         if (target_)
             target_->info(title, text);
     }
+    void warning(const QString& text) override {
+        if (target_)
+            target_->warning(text);
+    }
 
 private:
     Messenger* target_;
@@ -57,6 +61,7 @@ public:
     // Message boxes: errors titled "Error" with the critical icon, the rest
     // with the information icon; OK only.
     void error(const QString& text) override;
+    void warning(const QString& text) override;
     void info(const QString& title, const QString& text) override;
 
     // Sends every message of the window and its pages to `messenger`;

@@ -38,28 +38,31 @@ QString displayText(const QByteArray& line) {
     return QString::fromLatin1(line.constData(), size);
 }
 
-void showLines(QWidget* box, const QList<QByteArray>& lines) {
-    QString all;
-    qsizetype total = 0;
-    for (const QByteArray& line : lines)
-        total += line.size() + 1;
-    all.reserve(total);
-    for (const QByteArray& line : lines) {
-        all += displayText(line);
-        all += QLatin1Char('\n');
+void appendLines(QWidget* box, const QString& lines, bool first) {
+    auto* plain = qobject_cast<QPlainTextEdit*>(box);
+    if (!plain)
+        return;
+    if (first || plain->document()->isEmpty()) {
+        // (A box showing one empty line has an empty document.)
+        QTextCursor cursor(plain->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(first ? lines : QLatin1Char('\n') + lines);
+    } else {
+        // The box's own way of adding lines at the end: it redraws the
+        // lines that scroll into view, where inserting with a cursor of
+        // one's own redraws the whole box.
+        plain->appendPlainText(lines);
     }
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
-        plain->setPlainText(all);
+    caretToEnd(box);
 }
 
-void appendLine(QWidget* box, const QByteArray& line) {
+void appendText(QWidget* box, const QString& text) {
     QTextDocument* doc = documentOf(box);
-    if (!doc)
+    if (!doc || text.isEmpty())
         return;
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(displayText(line) + QLatin1Char('\n'));
-    caretToEnd(box);
+    cursor.insertText(text);
 }
 
 void clearBox(QWidget* box) {

@@ -15,11 +15,14 @@ QString displayText(const QByteArray& line);
 // The multi-line boxes are QPlainTextEdit; the helpers below ignore any
 // other widget.
 
-// Replaces the box's text by `lines`, each followed by a line break.
-void showLines(QWidget* box, const QList<QByteArray>& lines);
-// Appends `line` and a line break at the end and moves the caret there, so
-// the last line is in view. Costs the same however long the text already is.
-void appendLine(QWidget* box, const QByteArray& line);
+// Appends `lines` (one or more lines joined by '\n') below the box's last
+// line, or as its first lines when `first`, in one edit, and moves the
+// caret to the end so that the last line is in view. The box redraws only
+// what scrolls into view, and the cost does not grow with its text.
+void appendLines(QWidget* box, const QString& lines, bool first);
+// Appends `text` (lines each ending in '\n') at the end without moving the
+// caret or the view.
+void appendText(QWidget* box, const QString& text);
 void clearBox(QWidget* box);
 // Stops the box from keeping an undo history of what the program wrote.
 void forgetEdits(QWidget* box);

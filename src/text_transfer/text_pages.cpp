@@ -3,8 +3,10 @@
 #include "form/controls.h"
 #include "link/channel.h"
 #include "link/messenger.h"
+#include "link/one_shot.h"
 #include "link/station_link.h"
 #include "text_box.h"
+#include "text_file_loader.h"
 #include "text_lines.h"
 #include "text_receiver.h"
 #include "text_sender.h"
@@ -20,9 +22,9 @@ namespace {
 // The instruction captions while an operation runs and after it ended. (The
 // captions at creation differ slightly and live in the window's layout.)
 const QString kWaiting = QStringLiteral("Waiting, please...");
-const QString kSendIdle = QStringLiteral(
-    "Press the Open button to select the file. You can view it in the window below. "
-    "Press the Send button when you are ready to transmit.");
+const QString kSendIdle =
+    QStringLiteral("Press the Open button to select the file. You can view it in the window below. "
+                   "Press the Send button when you are ready to transmit.");
 const QString kReceiveIdle = QStringLiteral(
     "Press the Receive button when you are ready. You can view the received file in the "
     "window below.");
@@ -33,11 +35,11 @@ const QString kOpenFilter = QStringLiteral("Text files (*.txt)");
 
 TextControls TextControls::resolve(QWidget* form) {
     using form::require;
-    return {require<QPushButton>(form, "Command3"),    require<QPushButton>(form, "Command4"),
-            require<QPushButton>(form, "Command9"),    require<QPlainTextEdit>(form, "Text1"),
-            require<QLabel>(form, "Label8"),           require<QPushButton>(form, "Command6"),
-            require<QPushButton>(form, "Command5"),    require<QPushButton>(form, "Command10"),
-            require<QPlainTextEdit>(form, "Text2"),    require<QLineEdit>(form, "Text8"),
+    return {require<QPushButton>(form, "Command3"), require<QPushButton>(form, "Command4"),
+            require<QPushButton>(form, "Command9"), require<QPlainTextEdit>(form, "Text1"),
+            require<QLabel>(form, "Label8"),        require<QPushButton>(form, "Command6"),
+            require<QPushButton>(form, "Command5"), require<QPushButton>(form, "Command10"),
+            require<QPlainTextEdit>(form, "Text2"), require<QLineEdit>(form, "Text8"),
             require<QLabel>(form, "Label9")};
 }
 
@@ -45,14 +47,21 @@ TextPages::TextPages(const StationContext& ctx, QWidget* form, QObject* parent)
     : TextPages(ctx, form, ctx.link->textChannel(), parent) {}
 
 TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)),
+    : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)), channel_(&channel),
       sender_(new TextSender(channel, *ctx.settings, this)),
-      receiver_(new TextReceiver(channel, *ctx.settings, this)) {
+      receiver_(new TextReceiver(channel, *ctx.settings, this)), loader_(new FileLoader(this)),
+      drawStep_(new OneShot(QStringLiteral("drawLines"), 0, this)) {
+    connect(drawStep_, &OneShot::fired, this, &TextPages::drawReceived);
     connect(sender_, &TextSender::busyChanged, this, &TextPages::onSendBusy);
     connect(sender_, &TextSender::failed, this, &TextPages::onSendFailed);
     connect(receiver_, &TextReceiver::busyChanged, this, &TextPages::onReceiveBusy);
     connect(receiver_, &TextReceiver::lineReceived, this, &TextPages::showLine);
+    connect(receiver_, &TextReceiver::batchDone, this, &TextPages::scheduleDraw);
     connect(receiver_, &TextReceiver::failed, this, &TextPages::onReceiveFailed);
+
+    connect(loader_, &FileLoader::piece, this,
+            [this](const QString& text) { appendText(ui_.file, text); });
+    connect(loader_, &FileLoader::finished, this, &TextPages::onFileLoaded);
 
     connect(ui_.open, &QPushButton::clicked, this, &TextPages::openFile);
     connect(ui_.send, &QPushButton::clicked, this, &TextPages::sendFile);
@@ -65,6 +74,11 @@ TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel,
     // appended lines would be memory for nothing.
     forgetEdits(ui_.file);
     forgetEdits(ui_.lines);
+    // The boxes show both scroll bars at all times, and such a box redraws
+    // its whole frame whenever their range changes; filled, it hides the
+    // tab page beneath, which then need not be drawn again each time.
+    for (QPlainTextEdit* box : {ui_.file, ui_.lines})
+        box->setAutoFillBackground(true);
 }
 
 TextPages::~TextPages() = default;
@@ -82,26 +96,40 @@ void TextPages::openFile() {
     // the box always shows the file that Send would send.
     if (path.isEmpty())
         return;
-    const FileRead file = readTextFile(path);
+    // A path that cannot be opened at all, or is no regular file, changes
+    // nothing either.
+    QString error;
+    if (!loader_->start(path, &error)) {
+        tell(error);
+        return;
+    }
     selectedFile_ = path;
+    // The file comes into the box piece by piece; Send waits for the whole.
+    fileChosen_ = false;
+    ui_.send->setEnabled(false);
+    clearBox(ui_.file);
+}
+
+void TextPages::onFileLoaded(bool ok, const QString& error) {
     // A file that could not be read whole is not offered for sending.
-    fileChosen_ = file.ok();
-    ui_.send->setEnabled(fileChosen_);
-    showLines(ui_.file, splitLines(file.bytes));
-    if (!file.ok())
-        tell(file.error);
+    fileChosen_ = ok;
+    ui_.send->setEnabled(ok && !sender_->isBusy());
+    if (!ok)
+        tell(error);
 }
 
 void TextPages::sendFile() {
     // Both share the text channel: one must not close it under the other.
     if (!fileChosen_ || sender_->isBusy() || receiver_->isBusy())
         return;
-    sender_->send(selectedFile_);
+    // What goes out is what the box shows, even if the file changed since.
+    sender_->sendBytes(loader_->bytes());
 }
 
 void TextPages::clearFile() {
     if (sender_->isBusy())
         return;
+    loader_->reset();
     clearBox(ui_.file);
     fileChosen_ = false;
     ui_.send->setEnabled(false);
@@ -123,6 +151,10 @@ void TextPages::onSendBusy(bool busy) {
 }
 
 void TextPages::onReceiveBusy(bool busy) {
+    if (busy)
+        receivedCount_ = 0;
+    if (!busy)
+        drawReceived(); // everything received is shown when the reception ends
     if (ctx_.lockTabs)
         ctx_.lockTabs(Tab::ReceiveText, busy);
     ui_.receiveCaption->setText(busy ? kWaiting : kReceiveIdle);
@@ -139,9 +171,17 @@ void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
     case SendFailure::WriteFailed:
         tell(QStringLiteral("Writing to the text channel failed; the send stopped."));
         break;
-    case SendFailure::ChannelLost:
-        tell(QStringLiteral("The send stopped: %1").arg(detail));
+    case SendFailure::ChannelLost: {
+        const int written = sender_->linesWritten();
+        const int total = sender_->lineCount();
+        tell(written > 0
+                 ? QStringLiteral("%1; the send stopped after line %2 of %3.")
+                       .arg(deviceGone())
+                       .arg(written)
+                       .arg(total)
+                 : QStringLiteral("%1; the send stopped before its first line.").arg(deviceGone()));
         break;
+    }
     }
 }
 
@@ -151,17 +191,63 @@ void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
         tell(detail);
         break;
     case ReceiveFailure::ChannelLost:
-        tell(QStringLiteral("The reception stopped: %1").arg(detail));
+        tell(QStringLiteral("%1; the reception stopped after %2.")
+                 .arg(deviceGone(), receivedCount_ == 1
+                                        ? QStringLiteral("1 line")
+                                        : QStringLiteral("%1 lines").arg(receivedCount_)));
         break;
     }
 }
 
+// The first half of the message when the device went away, naming the COM
+// entry and the device.
+QString TextPages::deviceGone() const {
+    const QString device = channel_ ? channel_->deviceName() : QString();
+    return device.isEmpty() ? QStringLiteral("The device is no longer available")
+                            : QStringLiteral("%1 is no longer available").arg(device);
+}
+
 void TextPages::showLine(const QByteArray& line, int sender) {
-    appendLine(ui_.lines, line);
-    setText(ui_.sender, QString::number(sender));
+    ++receivedCount_;
+    if (haveReceived_)
+        received_ += QLatin1Char('\n');
+    received_ += displayText(line);
+    haveReceived_ = true;
+    lastSender_ = sender;
+}
+
+void TextPages::scheduleDraw() {
+    if (!haveReceived_ || drawStep_->isActive())
+        return;
+    // Now, at the end of the receive event, or one frame after the last
+    // drawing if that was less than a frame ago.
+    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : kFrameMs;
+    if (since >= kFrameMs) {
+        drawReceived();
+        return;
+    }
+    drawStep_->setInterval(int(kFrameMs - since));
+    drawStep_->start();
+}
+
+void TextPages::drawReceived() {
+    drawStep_->stop();
+    if (!haveReceived_)
+        return;
+    appendLines(ui_.lines, received_, !boxHasLines_);
+    boxHasLines_ = true;
+    haveReceived_ = false;
+    received_.clear();
+    setText(ui_.sender, QString::number(lastSender_));
+    sinceDrawn_.start();
 }
 
 void TextPages::clearReceived() {
+    // Lines that came before the click are cleared with the rest.
+    drawStep_->stop();
+    received_.clear();
+    haveReceived_ = false;
+    boxHasLines_ = false;
     clearBox(ui_.lines);
     clearBox(ui_.sender);
 }

@@ -2,7 +2,9 @@
 
 #include "link/station_context.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 
 class QLabel;
 class QPlainTextEdit;
@@ -12,10 +14,12 @@ class QWidget;
 
 namespace rava {
 class Channel;
-}
+class OneShot;
+} // namespace rava
 
 namespace rava::text {
 
+class FileLoader;
 class TextReceiver;
 class TextSender;
 enum class SendFailure;
@@ -46,6 +50,10 @@ struct TextControls {
 class TextPages : public QObject {
     Q_OBJECT
 public:
+    // Received lines are drawn at most this often (one frame at 60 Hz) and
+    // never later than this after they came.
+    static constexpr int kFrameMs = 16;
+
     // Uses the station's text channel.
     TextPages(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
     // Uses `channel` instead.
@@ -60,6 +68,7 @@ public:
 
 private:
     void openFile();
+    void onFileLoaded(bool ok, const QString& error);
     void sendFile();
     void clearFile();
     void startReceiving();
@@ -68,15 +77,30 @@ private:
     void onSendFailed(SendFailure failure, const QString& detail);
     void onReceiveFailed(ReceiveFailure failure, const QString& detail);
     void showLine(const QByteArray& line, int sender);
+    void scheduleDraw();
+    void drawReceived();
     void clearReceived();
     void tell(const QString& message);
+    QString deviceGone() const;
 
     StationContext ctx_;
     TextControls ui_;
+    QPointer<Channel> channel_;
     TextSender* sender_;
     TextReceiver* receiver_;
+    FileLoader* loader_; // fills Text1 and keeps the bytes Send sends
     QString selectedFile_;
-    bool fileChosen_ = false; // Send is usable
+    // Received lines not yet in Text2: they go in together, at most once a
+    // frame (the step `drawLines`), so that a burst of lines costs one edit
+    // and one repaint instead of one each.
+    QString received_;          // the lines, joined by '\n'
+    bool haveReceived_ = false; // received_ holds at least one line
+    bool boxHasLines_ = false;  // Text2 shows at least one line
+    int lastSender_ = 0;
+    int receivedCount_ = 0; // lines of the running (or last) reception
+    OneShot* drawStep_;
+    QElapsedTimer sinceDrawn_;
+    bool fileChosen_ = false; // Send is usable: a file was loaded whole
 };
 
 } // namespace rava::text

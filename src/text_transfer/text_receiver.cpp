@@ -57,6 +57,8 @@ void TextReceiver::onReceived() {
         return;
     state_ = State::Receiving;
     takeLines(bytes);
+    if (state_ != State::Idle)
+        emit batchDone();
     // Silence is counted from the last byte, whether or not it ended a line.
     if (state_ == State::Receiving)
         idle_->start();

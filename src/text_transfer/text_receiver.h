@@ -58,6 +58,8 @@ signals:
     // ended it (a carriage return before it stays) and, on a master, without
     // the sender's address byte.
     void lineReceived(const QByteArray& line, int sender);
+    // Every complete line of one receive event has been reported.
+    void batchDone();
     void failed(rava::text::ReceiveFailure failure, const QString& detail);
 
 private:

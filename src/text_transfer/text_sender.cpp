@@ -29,6 +29,12 @@ bool TextSender::send(const QString& path) {
         emit failed(SendFailure::FileUnreadable, file.error);
         return false;
     }
+    return sendBytes(std::move(file.bytes));
+}
+
+bool TextSender::sendBytes(QByteArray bytes) {
+    if (state_ != State::Idle || !channel_)
+        return false;
     QString error;
     if (!channel_->open(&error)) {
         emit failed(SendFailure::OpenFailed, error);
@@ -36,8 +42,8 @@ bool TextSender::send(const QString& path) {
     }
     state_ = State::Pacing;
     written_ = 0;
-    total_ = splitLines(file.bytes).size();
-    lines_ = LineSplitter(std::move(file.bytes));
+    total_ = countLines(bytes);
+    lines_ = LineSplitter(std::move(bytes));
     emit busyChanged(true);
     channel_->discardOutput();
     writeNextLine();

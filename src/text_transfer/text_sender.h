@@ -52,6 +52,10 @@ public:
     // file cannot be read or the channel cannot be opened (then failed() has
     // told why and nothing else changed). Once started, finished() follows.
     bool send(const QString& path);
+    // Sends the text file held in `bytes` (the bytes the window showed),
+    // split into lines as above; false when a send is already running or
+    // the channel cannot be opened.
+    bool sendBytes(QByteArray bytes);
 
 signals:
     // true: the send holds the channel (other tabs and the buttons that

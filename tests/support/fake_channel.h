@@ -28,6 +28,7 @@ public:
             ++closes;
         open_ = false;
     }
+    QString deviceName() const override { return device; }
     bool isOpen() const override { return open_; }
     bool write(const QByteArray& bytes) override {
         if (!open_)
@@ -70,6 +71,7 @@ public:
     int inputDiscards = 0;
     int outputDiscards = 0;
     bool failOpen = false;
+    QString device = QStringLiteral("COM 1 (/dev/null)");
     QString failReason = QStringLiteral("Cannot open COM 1 (/dev/null): refused.");
 
 private:

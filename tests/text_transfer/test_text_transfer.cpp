@@ -2,9 +2,11 @@
 // wire them to the controls of the two text tabs.
 #include "link/messenger.h"
 #include "link/one_shot.h"
+#include "link/station_settings.h"
 #include "support/fake_channel.h"
 #include "support/recording.h"
-#include "link/station_settings.h"
+#include "text_transfer/text_file_loader.h"
+#include "text_transfer/text_lines.h"
 #include "text_transfer/text_pages.h"
 #include "text_transfer/text_receiver.h"
 #include "text_transfer/text_sender.h"
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace rava;
 using namespace rava::text;
@@ -156,9 +159,14 @@ private slots:
         QTest::newRow("master 5") << QByteArray("AB\r\nC\r\n") << 5 << "0541420d0a|05430d0a";
         QTest::newRow("empty line") << QByteArray("\r\n") << 9 << "090d0a";
         QTest::newRow("empty file") << QByteArray() << 5 << "";
-        QTest::newRow("LF-only file") << QByteArray("A\nB\n") << -1 << "410a420a0d0a";
+        // The three kinds of line end, and a mix: CR LF and CR files keep
+        // their bytes; a lone LF ends a line too and leaves as CR LF.
+        QTest::newRow("CR file") << QByteArray("AB\rC\r") << -1 << "41420d0a|430d0a";
+        QTest::newRow("LF file") << QByteArray("A\n\nB\n") << 5 << "05410d0a|050d0a|05420d0a";
+        QTest::newRow("mixed") << QByteArray("A\r\nB\rC\nD\n\rE") << -1
+                               << "410d0a|420d0a|430d0a|440d0a|0d0a|450d0a";
         QTest::newRow("no final break") << QByteArray("AB\r\nC") << -1 << "41420d0a|430d0a";
-        QTest::newRow("LF after CR LF") << QByteArray("A\r\n\nB") << -1 << "410d0a|0a420d0a";
+        QTest::newRow("LF after CR LF") << QByteArray("A\r\n\nB") << -1 << "410d0a|0d0a|420d0a";
         QTest::newRow("address 0") << QByteArray("A\r\rB") << 0 << "00410d0a|000d0a|00420d0a";
         QTest::newRow("NUL, bytes 80-FF")
             << QByteArray("\x80\0\xff\r\n\xc3\xa9", 7) << 200 << "c88000ff0d0a|c8c3a90d0a";
@@ -206,6 +214,90 @@ private slots:
         QVERIFY(sender_->send(file("A\r\n")));
     }
 
+    // Only regular files are read; nothing else is even waited on.
+    void onlyRegularFilesAreRead_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("refusal"); // empty: read
+        const QString fifo = dir_.filePath(QStringLiteral("pipe"));
+        ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+        const QString link = dir_.filePath(QStringLiteral("link.txt"));
+        QFile::link(file("A\nB"), link);
+        const QString pipeLink = dir_.filePath(QStringLiteral("pipe.txt"));
+        QFile::link(fifo, pipeLink);
+        QTest::newRow("regular file") << dir_.filePath(QStringLiteral("f.txt")) << QString();
+        QTest::newRow("link to a file") << link << QString();
+        QTest::newRow("named pipe") << fifo << "it is a named pipe, not a text file";
+        QTest::newRow("link to a pipe") << pipeLink << "it is a named pipe, not a text file";
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << "it is a device, not a text file";
+        QTest::newRow("folder") << dir_.path() << "it is a folder, not a text file";
+        QTest::newRow("missing") << dir_.filePath(QStringLiteral("gone")) << "does not exist";
+    }
+    void onlyRegularFilesAreRead() {
+        QFETCH(QString, path);
+        QFETCH(QString, refusal);
+        QElapsedTimer clock;
+        clock.start();
+        const FileRead read = readTextFile(path);
+        QCOMPARE(read.error.contains(refusal), true);
+        QCOMPARE(read.ok(), refusal.isEmpty());
+        QCOMPARE(read.bytes, refusal.isEmpty() ? QByteArray("A\nB") : QByteArray());
+        // Send refuses the same, before the port is touched.
+        QCOMPARE(sender_->send(path), refusal.isEmpty());
+        QCOMPARE(ch_->opens, refusal.isEmpty() ? 1 : 0);
+        QVERIFY(clock.elapsed() < 2000);
+        QTRY_VERIFY(!sender_->isBusy());
+    }
+
+    // The send box is filled piece by piece; cut anywhere, even between
+    // the CR and the LF of a pair, the pieces make up the file as shown,
+    // and the bytes kept are the file's.
+    void fileLoadsInPieces_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("CR LF") << QByteArray("AB\r\n\r\nC\r\n") << "AB\n\nC\n";
+        QTest::newRow("CR") << QByteArray("AB\r\rC") << "AB\n\nC\n";
+        QTest::newRow("LF") << QByteArray("AB\n\nC\n") << "AB\n\nC\n";
+        QTest::newRow("mixed") << QByteArray("A\r\nB\rC\nD\n\rE\r") << "A\nB\nC\nD\n\nE\n";
+        QTest::newRow("empty") << QByteArray() << "";
+        QTest::newRow("bytes 80-FF")
+            << QByteArray("\xe9\xff\x80") << QString::fromLatin1("\xe9\xff\x80\n");
+    }
+    void fileLoadsInPieces() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        const QString path = file(bytes);
+        for (int step = 1; step <= 4; ++step) {
+            FileLoader loader;
+            loader.setStepBytes(step);
+            QStringList pieces, ends;
+            connect(&loader, &FileLoader::piece, this, [&](const QString& p) { pieces << p; });
+            connect(&loader, &FileLoader::finished, this,
+                    [&](bool ok, const QString& e) { ends << QString::number(ok) + e; });
+            QVERIFY(loader.start(path, nullptr));
+            QVERIFY(pieces.isEmpty()); // nothing before the first step
+            QTRY_COMPARE(ends, QStringList{"1"});
+            QCOMPARE(pieces.join(QString()), shown);
+            QCOMPARE(loader.bytes(), bytes);
+            QCOMPARE(countLines(bytes), int(shown.count(QLatin1Char('\n'))));
+            QVERIFY(bytes.size() < 3 * step || pieces.size() > 1);
+        }
+        // A new Open... while a load runs replaces it; a refused one does not.
+        FileLoader loader;
+        loader.setStepBytes(1);
+        int heard = 0;
+        connect(&loader, &FileLoader::piece, this, [&] { ++heard; });
+        connect(&loader, &FileLoader::finished, this, [&] { ++heard; });
+        QVERIFY(loader.start(path, nullptr));
+        QString error;
+        QVERIFY(!loader.start(QStringLiteral("/dev/zero"), &error));
+        QVERIFY(loader.isLoading() && error.contains(QStringLiteral("a device")));
+        loader.reset(); // Clear: no further word, nothing kept
+        QTest::qWait(20);
+        QCOMPARE(heard, 0);
+        QCOMPARE(loader.bytes(), QByteArray());
+    }
+
     void receivedLines_data() {
         QTest::addColumn<QString>("pieces"); // in hex, each one a batch of its own
         QTest::addColumn<bool>("master");
@@ -237,7 +329,7 @@ private slots:
         QCOMPARE(rx_->state(), TextReceiver::State::Receiving);
         if (lost)
             emit ch_->lost(QStringLiteral("the device was removed."));
-        QTRY_VERIFY(ended()); // or by silence
+        QTRY_VERIFY(ended());                 // or by silence
         QCOMPARE(ch_->receiveThreshold(), 0); // as the channel was before
         QCOMPARE(lines_.join(QLatin1Char(' ')), lines.replace(QLatin1Char('|'), QLatin1Char(' ')));
         QCOMPARE(log(), kReceived + (lost ? " failed" : ""));
@@ -285,11 +377,15 @@ private slots:
         QVERIFY(log_.takeLast().contains(QStringLiteral("vanished.txt")));
         QVERIFY(!enabled("Command4")); // nothing to send
         const QString shown = QString::fromUtf8("AB\n\ndéjà\nlast\n");
-        chosen_ = file("AB\r\n\r\nd\xe9j\xe0\rlast");
+        chosen_ = file("AB\r\n\nd\xe9j\xe0\rlast"); // three kinds of line end
         click("Command3");
+        QVERIFY(!enabled("Command4")); // until the whole file is in the box
+        QTRY_VERIFY(enabled("Command4"));
         chosen_.clear(); // a cancelled dialog changes nothing
         click("Command3");
         QCOMPARE(text("Text1"), shown);
+        // Send sends what was shown, even when the file changed meanwhile.
+        file("changed\r\n");
         ch_->failOpen = true;
         click("Command4");
         ch_->failOpen = false;
@@ -315,6 +411,34 @@ private slots:
         QCOMPARE(ch_->opens, 2);
     }
 
+    // A device that goes away is named in the user's words, with how far
+    // the send or the reception got.
+    void pagesSayWhenTheDeviceIsGone() {
+        buildPages();
+        chosen_ = file("one\ntwo\nthree\n");
+        click("Command3");
+        QTRY_VERIFY(enabled("Command4"));
+        log_.clear();
+        click("Command4");
+        QTRY_COMPARE(ch_->writes.size(), 2);
+        ch_->close();
+        emit ch_->lost(QStringLiteral("COM 1 (/dev/null): reading failed."));
+        click("Command6"); // the next reception
+        ch_->inject("A\r\nB\r\nC");
+        ch_->close();
+        emit ch_->lost(QStringLiteral("COM 1 (/dev/null): the device was removed."));
+        QCOMPARE(log_, (QStringList{"lock 1", "unlock 1",
+                                    "COM 1 (/dev/null) is no longer available; the send stopped "
+                                    "after line 2 of 3.",
+                                    "lock 2", "unlock 2",
+                                    "COM 1 (/dev/null) is no longer available; the reception "
+                                    "stopped after 3 lines."}));
+        QTRY_COMPARE(text("Text2"), QStringLiteral("A\nB\nC"));
+        for (const char* name : {"Command3", "Command4", "Command9", "Command6"})
+            QVERIFY2(enabled(name), name);
+        QVERIFY(!enabled("Command5"));
+    }
+
     void pagesShowReceivedLines() {
         buildPages();
         ch_->failOpen = true;
@@ -326,11 +450,40 @@ private slots:
         QByteArray high;
         for (int b = 0x80; b <= 0xFF; ++b)
             high.append(char(b));
+        // The lines of one receive event go into the box in one edit.
+        int edits = 0;
+        connect(w<QPlainTextEdit>("Text2")->document(), &QTextDocument::contentsChange, this,
+                [&](int, int, int added) { edits += added > 0; });
         ch_->inject(QByteArray::fromHex("0741420d0a090d0a0a") + high + "\r\n");
-        QCOMPARE(text("Text2"), QLatin1String("AB\n\n") + QString::fromLatin1(high) + '\n');
+        QTRY_COMPARE(text("Text2"), QLatin1String("AB\n\n") + QString::fromLatin1(high));
         QCOMPARE(text("Text8"), QStringLiteral("10"));
+        QCOMPARE(edits, 1);
+        // Lines in receive events of their own, coming faster than frames,
+        // are drawn together: at most one edit a frame, none late.
+        QElapsedTimer clock;
+        clock.start();
+        QString expected = text("Text2");
+        for (int i = 0; i < 40; ++i) {
+            ch_->inject("\x05" + QByteArray::number(i) + "\r\n");
+            expected += '\n' + QString::number(i);
+            QTest::qWait(2);
+        }
+        QTRY_COMPARE(text("Text2"), expected);
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(edits - 1 <= ms / TextPages::kFrameMs + 1,
+                 qPrintable(QStringLiteral("%1 edits in %2 ms").arg(edits - 1).arg(ms)));
+        QCOMPARE(text("Text8"), QStringLiteral("5"));
+        ch_->inject("\x06last\r\n");
+        QTest::qWait(2 * TextPages::kFrameMs);
+        QCOMPARE(text("Text8"), QStringLiteral("6"));
         click("Command10"); // Clear works during a reception
         QCOMPARE(text("Text2") + text("Text8"), QString());
+        // An empty first line stays a line of its own.
+        ch_->inject("\x07\r\n");
+        QTest::qWait(2 * TextPages::kFrameMs);
+        ch_->inject("\x07X\r\n");
+        QTRY_COMPARE(text("Text2"), QStringLiteral("\nX"));
+        click("Command10");
         chosen_ = file("A\r\n"); // Send waits for the end of the reception
         click("Command3");
         click("Command4");
