@@ -39,6 +39,7 @@ cmake --build "$build" -j"$jobs" --target "${targets[@]/#/fuzz_}" >"$build/build
     { tail -40 "$build/build.log"; exit 2; }
 
 export QT_QPA_PLATFORM=offscreen
+export LSAN_OPTIONS=suppressions=$PWD/tests/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
 status=0
 printf '%-18s %14s %10s %8s\n' target executions "exec/s" crashes
 for t in "${targets[@]}"; do
