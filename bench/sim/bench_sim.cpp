@@ -11,7 +11,8 @@
 //               plain pseudo-terminal pair relayed by a thread of this
 //               program;
 //   pacing: time for 1000 bytes to arrive at 9600 baud (10 bits a byte
-//           gives 1.0417 s at the least).
+//           gives 1.0417 s on each line, the station's to its module and
+//           the other module's to its station).
 // The simulator is $RAVA2_SIM, or rava2-sim next to this program.
 #include <algorithm>
 #include <atomic>
@@ -73,7 +74,7 @@ void makeRaw(int fd, speed_t speed) {
 // CPU time and context switches of a process, from /proc.
 struct Usage {
     double cpuSeconds = 0;
-    long switches = 0; // voluntary and involuntary: each is a wake-up
+    long switches = 0; // voluntary: each is a sleep that ended, a wake-up
 };
 
 Usage usageOf(pid_t pid) {
@@ -93,7 +94,7 @@ Usage usageOf(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.find("ctxt_switches:") != std::string::npos)
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
             u.switches += std::stol(line.substr(line.find(':') + 1));
     return u;
 }
@@ -391,38 +392,50 @@ Flow flatOut(int writer, int reader, const std::vector<unsigned char>& data) {
     return f;
 }
 
+Flow simFlow(const std::string& binary, const std::vector<unsigned char>& data) {
+    Sim s(binary, {"--no-pacing", "M=master:0", "S=slave:7"});
+    const int master = s.station("M", B115200);
+    const int slave = s.station("S", B115200, true);
+    sleepMs(200);
+    const Flow f = flatOut(slave, master, data);
+    close(master);
+    close(slave);
+    return f;
+}
+
+Flow plainFlow(const std::vector<unsigned char>& data) {
+    std::string inPath, outPath;
+    const int in = openPtyMaster(inPath), out = openPtyMaster(outPath);
+    const int writer = open(inPath.c_str(), O_RDWR | O_NOCTTY);
+    const int reader = open(outPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (writer < 0 || reader < 0)
+        fail("open pty");
+    makeRaw(writer, B115200);
+    makeRaw(reader, B115200);
+    std::atomic<bool> stop{false};
+    std::thread relay(plainRelay, in, out, std::cref(stop));
+    const Flow f = flatOut(writer, reader, data);
+    stop = true;
+    relay.join();
+    for (int fd : {writer, reader, in, out})
+        close(fd);
+    return f;
+}
+
 void throughput(const std::string& binary) {
     const auto data = payload(8 << 20);
-    Flow sim;
-    {
-        Sim s(binary, {"--no-pacing", "M=master:0", "S=slave:7"});
-        const int master = s.station("M", B115200);
-        const int slave = s.station("S", B115200, true);
-        sleepMs(200);
-        sim = flatOut(slave, master, data);
-        close(master);
-        close(slave);
-    }
-    Flow plain;
-    {
-        std::string inPath, outPath;
-        const int in = openPtyMaster(inPath), out = openPtyMaster(outPath);
-        const int writer = open(inPath.c_str(), O_RDWR | O_NOCTTY);
-        const int reader = open(outPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (writer < 0 || reader < 0)
-            fail("open pty");
-        makeRaw(writer, B115200);
-        makeRaw(reader, B115200);
-        std::atomic<bool> stop{false};
-        std::thread relay(plainRelay, in, out, std::cref(stop));
-        plain = flatOut(writer, reader, data);
-        stop = true;
-        relay.join();
-        for (int fd : {writer, reader, in, out})
-            close(fd);
-    }
+    // The machine is shared: the best of three runs of each, alternated.
     auto rate = [](const Flow& f) { return double(f.arrived) / f.seconds / 1e6; };
-    std::printf("throughput, 8 MiB flat out, slave to master, --no-pacing:\n"
+    Flow sim, plain;
+    for (int run = 0; run < 3; ++run) {
+        const Flow a = simFlow(binary, data), b = plainFlow(data);
+        if (run == 0 || a.arrived > sim.arrived ||
+            (a.arrived == sim.arrived && rate(a) > rate(sim)))
+            sim = a;
+        if (run == 0 || rate(b) > rate(plain))
+            plain = b;
+    }
+    std::printf("throughput, 8 MiB flat out, slave to master, --no-pacing, best of 3:\n"
                 "  simulator:        %.1f MB/s, %zu of %zu payload bytes arrived\n"
                 "  plain pty relay:  %.1f MB/s, %zu of %zu bytes arrived\n"
                 "  ratio:            %.2f\n",
@@ -443,7 +456,8 @@ void pacing(const std::string& binary) {
     writeAll(master, packet);
     const bool ok = readCount(slave, 1000);
     const double ms = msSince(t);
-    std::printf("pacing, 9600 baud: 1000 bytes arrived in %.3f s (line time 1.042 s)%s\n",
+    std::printf("pacing, 9600 baud: 1000 bytes arrived in %.3f s (in and out: twice the line"
+                " time of 1.042 s)%s\n",
                 ms / 1000, ok ? "" : " -- INCOMPLETE");
     close(master);
     close(slave);
