@@ -385,6 +385,13 @@ void Simulator::readStation(std::size_t i, Nanos t) {
     if (!m.intake.busy() || m.held)
         return;
     std::size_t budget = std::min(m.intake.allowance(t), kUnpacedTurn);
+    if (budget == 0)
+        return;
+    // A station whose line differs from the module's reads garbage into the
+    // module.
+    const auto station = m.port.stationLine();
+    const bool mismatch = station && *station != m.line();
+    const auto key = mismatch ? garbleKey(options_.seed, *station, m.line()) : 0;
     while (budget > 0 && !m.held) {
         const std::size_t room = m.framer.room();
         if (room == 0) {
@@ -395,14 +402,9 @@ void Simulator::readStation(std::size_t i, Nanos t) {
         const ssize_t n = ::read(m.port.fd(), readBuffer_.data(), ask);
         if (n > 0) {
             std::uint8_t* bytes = readBuffer_.data();
-            // A station whose line differs from the module's reads garbage
-            // into the module.
-            const auto station = m.port.stationLine();
-            if (station && *station != m.line()) {
-                const auto key = garbleKey(options_.seed, *station, m.line());
+            if (mismatch)
                 for (ssize_t k = 0; k < n; ++k)
                     bytes[k] = garble(bytes[k], key);
-            }
             m.intake.took(std::size_t(n), t);
             m.framer.feed(bytes, std::size_t(n), m.intake.cursor());
             budget -= std::size_t(n);
