@@ -39,6 +39,11 @@ void Framer::close(Packet& out) {
     full_ = false;
 }
 
+void Framer::seenIdle(Nanos seen) {
+    if (length_ > 0)
+        last_ = std::max(last_, seen);
+}
+
 bool Framer::take(Nanos now, bool lineIdle, Packet& out) {
     if (full_ || (length_ > 0 && lineIdle && now - last_ >= gap_)) {
         close(out);

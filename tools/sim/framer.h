@@ -43,6 +43,10 @@ public:
     // being collected: the caller takes a finished packet (take() with the
     // line idle, before reading) before it feeds the bytes after a gap.
     void feed(const std::uint8_t* data, std::size_t size, Nanos end);
+    // The line was seen with nothing waiting only at `seen`, later than the
+    // last byte's line time: the module was late, or the kernel slow to hand
+    // on the rest of a write. The gap counts from there.
+    void seenIdle(Nanos seen);
     // The packet that is complete at `now`, swapped into `out` (whose old
     // buffer is reused). A packet closes after the gap only while the line
     // is idle: bytes still waiting belong to it.

@@ -98,31 +98,56 @@ std::size_t Pacer::clear() {
     return dropped;
 }
 
+Intake::Intake(int baud, std::size_t lookahead) : ring_(std::max<std::size_t>(lookahead, 1)) {
+    setBaud(baud);
+}
+
 void Intake::start(Nanos now) {
-    if (busy_)
-        return;
-    busy_ = true;
-    cursor_ = std::max(cursor_, now);
+    if (!busy())
+        cursor_ = std::max(cursor_, now);
+    kernelEmpty_ = false;
 }
 
 void Intake::resume(Nanos now) {
     cursor_ = std::max(cursor_, now);
 }
 
-std::size_t Intake::allowance(Nanos now) const {
-    if (charTime_ <= 0)
-        return std::numeric_limits<std::size_t>::max();
-    return now > cursor_ ? std::size_t((now - cursor_) / charTime_) : 0;
+void Intake::fill(const std::uint8_t* bytes, std::size_t size) {
+    size = std::min(size, room());
+    std::size_t tail = (head_ + size_) % ring_.size();
+    while (size > 0) {
+        const std::size_t piece = std::min(size, ring_.size() - tail);
+        std::memcpy(ring_.data() + tail, bytes, piece);
+        bytes += piece;
+        size -= piece;
+        size_ += piece;
+        tail = (tail + piece) % ring_.size();
+    }
 }
 
-void Intake::took(std::size_t count, Nanos now) {
+std::size_t Intake::due(Nanos now) const {
+    if (charTime_ <= 0)
+        return size_;
+    const std::size_t n = now > cursor_ ? std::size_t((now - cursor_) / charTime_) : 0;
+    return std::min(n, size_);
+}
+
+void Intake::take(std::size_t count, std::uint8_t* out, Nanos now) {
+    count = std::min(count, size_);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t piece = std::min(count - done, ring_.size() - head_);
+        std::memcpy(out + done, ring_.data() + head_, piece);
+        head_ = (head_ + piece) % ring_.size();
+        done += piece;
+    }
+    size_ -= count;
     cursor_ = charTime_ > 0 ? cursor_ + Nanos(count) * charTime_ : now;
 }
 
 std::optional<Nanos> Intake::deadline() const {
-    if (!busy_)
+    if (!busy())
         return std::nullopt;
-    if (charTime_ <= 0)
+    if (charTime_ <= 0 || empty())
         return cursor_;
     return paceTick(cursor_ + charTime_);
 }

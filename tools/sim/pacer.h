@@ -81,42 +81,56 @@ private:
     std::deque<Segment> segments_;
 };
 
-// The module's receiving side of a station's line: bytes are taken from the
-// station no faster than the line carries them, the rest waits in the
-// kernel (so that the station's writes wait, as on a real line). With a baud
-// rate of 0 bytes are taken as fast as they come.
+// The module's receiving side of a station's line: bytes are handed on no
+// faster than the line carries them, and the station's writes wait in the
+// kernel meanwhile, as they would on a real line. The module reads a few
+// bytes ahead of the line (its receive buffer, `lookahead` bytes), so that
+// a kernel that is slow to pass on the rest of a long write does not look
+// like the line falling silent. With a baud rate of 0 bytes are handed on
+// as soon as they are read.
 //
-// The intake is busy while bytes are (or may be) waiting, and idle once a
-// read finds none. Times are line times: when each byte taken finished
-// arriving.
+// The intake is busy while bytes are buffered or may wait in the kernel,
+// and idle once the buffer is empty and the kernel had nothing. Times are
+// line times: when each byte handed on finished arriving.
 class Intake {
 public:
-    explicit Intake(int baud = 0) { setBaud(baud); }
+    explicit Intake(int baud = 0, std::size_t lookahead = 4096);
     void setBaud(int baud) { charTime_ = characterTime(baud); }
 
-    bool busy() const { return busy_; }
+    bool busy() const { return !empty() || !kernelEmpty_; }
+    std::size_t buffered() const { return size_; }
+    // How many bytes may be read from the kernel now.
+    std::size_t room() const { return ring_.size() - size_; }
     // Bytes may be waiting from `now` on: the line starts at `now` unless
     // it is busy already.
     void start(Nanos now);
     // Starts the line again at `now` after the module stopped taking bytes
     // for a while (a full queue): nothing arrived meanwhile.
     void resume(Nanos now);
-    // How many bytes may be taken at `now` (unlimited without pacing).
-    std::size_t allowance(Nanos now) const;
-    // `count` bytes were taken at `now`; cursor() is the line time when the
-    // last of them finished arriving.
-    void took(std::size_t count, Nanos now);
+    // Bytes read from the kernel.
+    void fill(const std::uint8_t* bytes, std::size_t size);
+    // The kernel had nothing more.
+    void kernelEmpty() { kernelEmpty_ = true; }
+    bool kernelMayHoldBytes() const { return !kernelEmpty_; }
+    // How many buffered bytes have arrived by `now`.
+    std::size_t due(Nanos now) const;
+    // Hands on the first `count` bytes (at most due(now)) into `out`;
+    // cursor() is then the line time when the last of them arrived.
+    void take(std::size_t count, std::uint8_t* out, Nanos now);
     Nanos cursor() const { return cursor_; }
-    // Nothing is waiting (a read found the kernel's buffer empty).
-    void idle() { busy_ = false; }
-    // When to read next while busy (the next quantum tick where a byte is
-    // due); nullopt when idle.
+    // When to look again while busy (the next quantum tick where a byte is
+    // due, or at once when bytes may wait in the kernel); nullopt when idle.
     std::optional<Nanos> deadline() const;
 
 private:
+    bool empty() const { return size_ == 0; }
+
     Nanos charTime_ = 0;
     Nanos cursor_ = 0;
-    bool busy_ = false;
+    bool kernelEmpty_ = true;
+    Bytes ring_;
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
 };
 
 } // namespace rava::sim

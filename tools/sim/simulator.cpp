@@ -32,6 +32,12 @@ constexpr std::size_t kOutputBound = 2 * (kMaxPacket + 1);
 // Most bytes taken from one unpaced station per pass of the loop, so that
 // a station writing without pause does not starve the others.
 constexpr std::size_t kUnpacedTurn = 4 * 65536;
+// The module's receive buffer: how far it reads ahead of a paced line.
+constexpr std::size_t kLookahead = 4096;
+constexpr std::size_t kUnpacedLookahead = 65536;
+// A read later than this after the last byte's line time means the module
+// was late (a busy machine), not that the line fell silent.
+constexpr Nanos kLateRead = 2 * kPaceQuantum;
 constexpr const char* kLockName = ".rava2-sim.lock";
 
 Nanos millis(double ms) {
@@ -65,7 +71,8 @@ std::string join(const std::string& a, const std::string& b) {
 Module::Module(const ModuleSpec& def, const Options& options)
     : name(def.name), role(def.role), address(def.address), parity(options.parity),
       baud(def.baud ? def.baud : options.baud), programming(def.programming),
-      registers(std::uint8_t(def.address), options.parity), intake(options.pacing ? baud : 0),
+      registers(std::uint8_t(def.address), options.parity),
+      intake(options.pacing ? baud : 0, options.pacing ? kLookahead : kUnpacedLookahead),
       framer(frameGap(options.frameGapMs, baud), kMaxPacket,
              def.role == Role::Slave ? Framer::Overflow::Cut : Framer::Overflow::Drop),
       pacer(options.pacing ? baud : 0, kOutputBound), link(joinPath(options.dir, def.name)) {}
@@ -246,6 +253,10 @@ std::optional<Nanos> Simulator::pollTimeout() const {
             due = d;
     };
     for (const auto& m : modules_) {
+        // A held packet that can go now (its receiver's queue emptied after
+        // it was last tried) goes at once.
+        if (m.held && deliverable(m))
+            consider(Nanos(0));
         if (!m.held) {
             consider(m.intake.deadline());
             // A packet closes after the gap only once nothing more waits.
@@ -270,9 +281,9 @@ int Simulator::run(int stopFd) {
         fds.push_back({inotify_, POLLIN, 0});
         for (const auto& m : modules_) {
             short events = 0;
-            // Told of new bytes only while idle: a busy intake reads on its
-            // own schedule, and a held packet stops it.
-            if (!m.intake.busy() && !m.held)
+            // Told of new bytes while the receive buffer has room; a held
+            // packet stops the intake.
+            if (!m.held && m.intake.room() > 0)
                 events |= POLLIN;
             if (m.writeBlocked)
                 events |= POLLOUT;
@@ -358,12 +369,13 @@ void Simulator::probe(Module& m, Nanos t) {
     m.intake.start(t);
 }
 
-void Simulator::stationLeft(Module& m, Nanos t) {
+void Simulator::stationLeft(Module& m, Nanos t, bool unread) {
     m.present = false;
     m.writeBlocked = false;
     m.nextProbe = t + kProbeInterval;
     // What it wrote before it went is taken still.
-    m.intake.start(t);
+    if (unread)
+        m.intake.start(t);
     if (m.pacer.empty())
         return;
     const std::size_t dropped = m.pacer.clear();
@@ -382,45 +394,75 @@ void Simulator::collect(std::size_t i, Nanos t) {
 
 void Simulator::readStation(std::size_t i, Nanos t) {
     Module& m = modules_[i];
-    if (!m.intake.busy() || m.held)
+    if (m.held || !m.intake.busy())
         return;
-    std::size_t budget = std::min(m.intake.allowance(t), kUnpacedTurn);
-    if (budget == 0)
-        return;
-    // A station whose line differs from the module's reads garbage into the
-    // module.
-    const auto station = m.port.stationLine();
-    const bool mismatch = station && *station != m.line();
-    const auto key = mismatch ? garbleKey(options_.seed, *station, m.line()) : 0;
-    while (budget > 0 && !m.held) {
-        const std::size_t room = m.framer.room();
-        if (room == 0) {
-            collect(i, t); // a packet cut at the bound
-            continue;
-        }
-        const std::size_t ask = std::min({budget, room, readBuffer_.size()});
-        const ssize_t n = ::read(m.port.fd(), readBuffer_.data(), ask);
+    std::uint8_t* buf = readBuffer_.data();
+    std::size_t turn = kUnpacedTurn;
+    // Whether the station's line differs from the module's, so that it
+    // reads garbage into the module: looked up at the first byte read.
+    std::optional<std::uint64_t> garbling;
+    bool mismatch = false;
+    const bool paced = options_.pacing;
+    for (;;) {
+        // Hand on what has arrived on the line.
+        const std::size_t n = std::min({m.intake.due(t), m.framer.room(), readBuffer_.size()});
         if (n > 0) {
-            std::uint8_t* bytes = readBuffer_.data();
-            if (mismatch)
-                for (ssize_t k = 0; k < n; ++k)
-                    bytes[k] = garble(bytes[k], key);
-            m.intake.took(std::size_t(n), t);
-            m.framer.feed(bytes, std::size_t(n), m.intake.cursor());
-            budget -= std::size_t(n);
-            continue;
+            m.intake.take(n, buf, t);
+            m.framer.feed(buf, n, m.intake.cursor());
+            if (m.framer.room() == 0) {
+                collect(i, t); // a packet cut at the bound
+                if (m.held)
+                    break;
+            }
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // EAGAIN: nothing more waits. EIO (or end of file): no process holds
-        // the station side and everything it wrote has been taken.
-        const bool gone = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-        if (gone && m.present)
-            stationLeft(m, t);
-        m.intake.idle();
-        break;
+        // Refill the receive buffer from the kernel.
+        bool read = false;
+        while (m.intake.room() > 0 && m.intake.kernelMayHoldBytes() && turn > 0) {
+            const ssize_t got =
+                ::read(m.port.fd(), buf, std::min({m.intake.room(), readBuffer_.size(), turn}));
+            if (got > 0) {
+                if (!garbling) {
+                    const auto station = m.port.stationLine();
+                    mismatch = station && *station != m.line();
+                    garbling = mismatch ? garbleKey(options_.seed, *station, m.line()) : 0;
+                }
+                if (mismatch)
+                    for (ssize_t k = 0; k < got; ++k)
+                        buf[k] = garble(buf[k], *garbling);
+                m.intake.fill(buf, std::size_t(got));
+                turn -= std::size_t(got);
+                read = true;
+                continue;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            // EAGAIN: nothing more waits. EIO (or end of file): no process
+            // holds the station side and everything it wrote has been read.
+            const bool gone = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            if (gone && m.present)
+                stationLeft(m, t, false);
+            m.intake.kernelEmpty();
+        }
+        if ((n == 0 && !read) || turn == 0 || (paced && m.intake.due(t) == 0))
+            break;
     }
+    // Found silent well after the last byte's line time: the module was
+    // late, and bytes after it may have been on their way all along, so the
+    // silence that ends the packet starts only now.
+    if (!m.intake.busy() && t - m.intake.cursor() > kLateRead)
+        m.framer.seenIdle(t);
     collect(i, t);
+}
+
+bool Simulator::deliverable(const Module& src) const {
+    const std::size_t size =
+        (src.route.hasPrefix ? 1 : 0) + src.packet.bytes.size() - src.route.strip;
+    for (const std::size_t to : src.route.to) {
+        const Module& dst = modules_[to];
+        if (!dst.present || size <= dst.pacer.room())
+            return true;
+    }
+    return false;
 }
 
 void Simulator::dispatch(std::size_t i, Nanos t) {

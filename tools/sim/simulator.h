@@ -149,11 +149,13 @@ private:
     std::optional<Nanos> pollTimeout() const;
     void readWatches(Nanos t);
     void probe(Module& m, Nanos t);
-    void stationLeft(Module& m, Nanos t);
+    // `unread`: what it wrote may still wait in the kernel.
+    void stationLeft(Module& m, Nanos t, bool unread = true);
     void collect(std::size_t i, Nanos t);
     void readStation(std::size_t i, Nanos t);
     void dispatch(std::size_t i, Nanos t);
     void deliver(std::size_t i, Nanos t);
+    bool deliverable(const Module& src) const;
     void release(Module& m, Nanos t);
     void readConsole();
     void printStats() const;
