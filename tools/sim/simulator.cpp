@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -272,6 +273,9 @@ std::optional<Nanos> Simulator::pollTimeout() const {
 }
 
 int Simulator::run(int stopFd) {
+    // Wake-ups are few and each one is due to the microsecond (the end of a
+    // frame gap, a byte leaving): no slack for the kernel to batch them.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL);
     std::vector<pollfd> fds;
     constexpr std::size_t kFirstModule = 3;
     for (;;) {
