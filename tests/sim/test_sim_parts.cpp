@@ -148,6 +148,24 @@ private slots:
         in.resume(500 * ms);
         QCOMPARE(in.due(500 * ms), std::size_t(0));
         QCOMPARE(in.due(500 * ms + 3 * c), std::size_t(3));
+        // A pause the module watched for keeps writes apart on a busy line;
+        // not one after the buffer was full (the module stopped reading).
+        Intake busy(115200, 8);
+        busy.start(0);
+        busy.fill(data.data(), 3, 0, 10 * ms);
+        busy.kernelEmpty();
+        busy.fill(data.data(), 2, 5 * ms, 10 * ms); // too soon: the same write
+        busy.kernelEmpty();
+        busy.fill(data.data(), 3, 20 * ms, 10 * ms); // the next write, now full
+        QCOMPARE(busy.untilWrite(), std::size_t(5));
+        QCOMPARE(busy.due(kSecond), std::size_t(5));
+        busy.take(5, out, kSecond);
+        QVERIFY(busy.takeWriteEnd() && !busy.takeWriteEnd());
+        QCOMPARE(busy.due(kSecond), std::size_t(3));
+        busy.kernelEmpty();
+        busy.take(1, out, kSecond);
+        busy.fill(data.data(), 1, 40 * ms, 10 * ms); // after a full buffer
+        QCOMPARE(busy.untilWrite(), std::size_t(3));
         Intake unpaced(0, 64);
         unpaced.start(0);
         unpaced.fill(data.data(), 10);

@@ -37,6 +37,7 @@ void Framer::close(Packet& out) {
     out.cut = full_;
     length_ = 0;
     full_ = false;
+    ended_ = false;
 }
 
 void Framer::seenIdle(Nanos seen) {
@@ -45,7 +46,7 @@ void Framer::seenIdle(Nanos seen) {
 }
 
 bool Framer::take(Nanos now, bool lineIdle, Packet& out) {
-    if (full_ || (length_ > 0 && lineIdle && now - last_ >= gap_)) {
+    if (full_ || ended_ || (length_ > 0 && lineIdle && now - last_ >= gap_)) {
         close(out);
         return true;
     }
@@ -53,7 +54,7 @@ bool Framer::take(Nanos now, bool lineIdle, Packet& out) {
 }
 
 std::optional<Nanos> Framer::deadline() const {
-    if (full_)
+    if (full_ || ended_)
         return Nanos(0); // due at once
     if (length_ == 0)
         return std::nullopt;

@@ -43,6 +43,8 @@ public:
     // being collected: the caller takes a finished packet (take() with the
     // line idle, before reading) before it feeds the bytes after a gap.
     void feed(const std::uint8_t* data, std::size_t size, Nanos end);
+    // The station's write ends here: the packet is complete at once.
+    void endPacket() { ended_ = length_ > 0; }
     // The line was seen with nothing waiting only at `seen`, later than the
     // last byte's line time: the module was late, or the kernel slow to hand
     // on the rest of a write. The gap counts from there.
@@ -65,6 +67,7 @@ private:
     Bytes current_;
     std::size_t length_ = 0;
     bool full_ = false;
+    bool ended_ = false;
     Nanos last_ = 0;
 };
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 namespace rava::sim {
 
@@ -112,8 +111,19 @@ void Intake::resume(Nanos now) {
     cursor_ = std::max(cursor_, now);
 }
 
-void Intake::fill(const std::uint8_t* bytes, std::size_t size) {
+void Intake::fill(const std::uint8_t* bytes, std::size_t size, Nanos now, Nanos writeGap) {
     size = std::min(size, room());
+    if (size == 0)
+        return;
+    // Only a pause the module watched for tells writes apart: not one after
+    // the buffer was full, when the module itself stopped reading.
+    if (!empty() && sawEmpty_ && !wasFull_ && writeGap > 0 && now - lastFill_ >= writeGap &&
+        (writeStarts_.empty() || writeStarts_.back() != filled_))
+        writeStarts_.push_back(filled_);
+    sawEmpty_ = false;
+    lastFill_ = now;
+    wasFull_ = size >= room();
+    filled_ += size;
     std::size_t tail = (head_ + size_) % ring_.size();
     while (size > 0) {
         const std::size_t piece = std::min(size, ring_.size() - tail);
@@ -125,11 +135,23 @@ void Intake::fill(const std::uint8_t* bytes, std::size_t size) {
     }
 }
 
+std::size_t Intake::untilWrite() const {
+    return writeStarts_.empty() ? size_ : std::size_t(writeStarts_.front() - taken_);
+}
+
+bool Intake::takeWriteEnd() {
+    if (writeStarts_.empty() || writeStarts_.front() != taken_)
+        return false;
+    writeStarts_.pop_front();
+    return true;
+}
+
 std::size_t Intake::due(Nanos now) const {
+    const std::size_t limit = untilWrite();
     if (charTime_ <= 0)
-        return size_;
+        return limit;
     const std::size_t n = now > cursor_ ? std::size_t((now - cursor_) / charTime_) : 0;
-    return std::min(n, size_);
+    return std::min(n, limit);
 }
 
 void Intake::take(std::size_t count, std::uint8_t* out, Nanos now) {
@@ -141,6 +163,7 @@ void Intake::take(std::size_t count, std::uint8_t* out, Nanos now) {
         done += piece;
     }
     size_ -= count;
+    taken_ += count;
     cursor_ = charTime_ > 0 ? cursor_ + Nanos(count) * charTime_ : now;
 }
 

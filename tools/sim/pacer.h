@@ -107,10 +107,22 @@ public:
     // Starts the line again at `now` after the module stopped taking bytes
     // for a while (a full queue): nothing arrived meanwhile.
     void resume(Nanos now);
-    // Bytes read from the kernel.
-    void fill(const std::uint8_t* bytes, std::size_t size);
+    // Bytes read from the kernel at `now`. When they come while the line is
+    // still busy with earlier ones, after the kernel was found empty and at
+    // least `writeGap` after the bytes before them, they are another write
+    // of the station: a packet ends before them however close they follow
+    // on the line.
+    void fill(const std::uint8_t* bytes, std::size_t size, Nanos now = 0, Nanos writeGap = 0);
     // The kernel had nothing more.
-    void kernelEmpty() { kernelEmpty_ = true; }
+    void kernelEmpty() {
+        kernelEmpty_ = true;
+        sawEmpty_ = true;
+    }
+    // Bytes that may be handed on before the next write's first byte.
+    std::size_t untilWrite() const;
+    // All bytes before the next write's first byte were handed on: the
+    // packet ends here (the mark is used up).
+    bool takeWriteEnd();
     bool kernelMayHoldBytes() const { return !kernelEmpty_; }
     // How many buffered bytes have arrived by `now`.
     std::size_t due(Nanos now) const;
@@ -128,6 +140,12 @@ private:
     Nanos charTime_ = 0;
     Nanos cursor_ = 0;
     bool kernelEmpty_ = true;
+    bool sawEmpty_ = false;
+    bool wasFull_ = false;
+    Nanos lastFill_ = 0;
+    std::uint64_t filled_ = 0; // bytes ever read, ever handed on
+    std::uint64_t taken_ = 0;
+    std::deque<std::uint64_t> writeStarts_;
     Bytes ring_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -33,8 +32,13 @@ constexpr std::size_t kOutputBound = 2 * (kMaxPacket + 1);
 // Most bytes taken from one unpaced station per pass of the loop, so that
 // a station writing without pause does not starve the others.
 constexpr std::size_t kUnpacedTurn = 4 * 65536;
-// The module's receive buffer: how far it reads ahead of a paced line.
-constexpr std::size_t kLookahead = 4096;
+// The module's receive buffer: how far it reads ahead of a paced line (as
+// a station's serial driver would hold a few writes ahead of its line).
+constexpr std::size_t kLookahead = 16384;
+// Bytes that come this long after the last ones, while the line is still
+// busy with those, are the station's next write. Long enough that a kernel
+// slow to pass on the rest of one write does not cut it.
+constexpr Nanos kWriteGap = 10 * kMillisecond;
 constexpr std::size_t kUnpacedLookahead = 65536;
 // A read later than this after the last byte's line time means the module
 // was late (a busy machine), not that the line fell silent.
@@ -413,11 +417,15 @@ void Simulator::readStation(std::size_t i, Nanos t) {
         if (n > 0) {
             m.intake.take(n, buf, t);
             m.framer.feed(buf, n, m.intake.cursor());
-            if (m.framer.room() == 0) {
-                collect(i, t); // a packet cut at the bound
-                if (m.held)
-                    break;
-            }
+        }
+        if (m.intake.takeWriteEnd())
+            m.framer.endPacket();
+        if (m.framer.room() == 0 || m.framer.deadline() == Nanos(0)) {
+            collect(i, t); // a packet cut at the bound, or a write's end
+            if (m.held)
+                break;
+            if (n == 0)
+                continue;
         }
         // Refill the receive buffer from the kernel.
         bool read = false;
@@ -433,7 +441,7 @@ void Simulator::readStation(std::size_t i, Nanos t) {
                 if (mismatch)
                     for (ssize_t k = 0; k < got; ++k)
                         buf[k] = garble(buf[k], *garbling);
-                m.intake.fill(buf, std::size_t(got));
+                m.intake.fill(buf, std::size_t(got), t, std::max(m.framer.gap(), kWriteGap));
                 turn -= std::size_t(got);
                 read = true;
                 continue;

@@ -82,7 +82,11 @@ struct Module {
 //   a time; the first byte of a packet goes out exactly when it is due.
 // - Framing is in line time: bytes with less than the frame gap between
 //   them on the line are one packet, however late the module reads them, so
-//   one write is one packet. A packet is complete only after the gap (the
+//   one write is one packet. A station that writes faster than its line
+//   carries still has its writes kept apart while the module's 16 KiB
+//   receive buffer holds them: bytes that come 10 ms or more after the last
+//   ones, with the buffer not full, start a packet of their own. A packet is
+//   complete only after the gap, or at once when the next write follows (the
 //   module stores and forwards). A packet holds at most 65,536 bytes. A
 //   master's longer run is dropped whole ("oversize"): its tail would carry
 //   no address. A slave's longer run is cut at the bound ("cut" in the
