@@ -5,7 +5,13 @@
 #include <QFile>
 #include <QTest>
 
+#include <QElapsedTimer>
+
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace rava::test {
 
@@ -15,9 +21,11 @@ QString simBinary() {
                           : path;
 }
 
-SimProcess::SimProcess(const QStringList& args) : args_(args) {
-    args_ << QStringLiteral("--dir") << links_.path() << QStringLiteral("--trace")
-          << work_.filePath(QStringLiteral("trace.txt"));
+SimProcess::SimProcess(const QStringList& args, const QString& dir)
+    : dir_(dir.isEmpty() ? links_.path() : dir), args_(args) {
+    args_ << QStringLiteral("--dir") << dir_;
+    if (!args.contains(QStringLiteral("--trace")))
+        args_ << QStringLiteral("--trace") << work_.filePath(QStringLiteral("trace.txt"));
 }
 
 SimProcess::~SimProcess() {
@@ -91,6 +99,11 @@ QStringList SimProcess::trace() const {
                : QStringList();
 }
 
+QString SimProcess::errors() {
+    errors_ += QString::fromLocal8Bit(proc_.readAllStandardError());
+    return errors_;
+}
+
 QStringList SimProcess::waitTrace(int count, int timeoutMs) const {
     QDeadlineTimer deadline(timeoutMs);
     QStringList lines = trace();
@@ -129,6 +142,83 @@ QByteArray receive(Channel& channel, int count, int timeoutMs) {
         got += channel.readAll();
     }
     return got;
+}
+
+int openRaw(const QString& path, speed_t speed, bool blocking) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_NOCTTY | O_CLOEXEC | (blocking ? 0 : O_NONBLOCK));
+    if (fd < 0)
+        return -1;
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+QByteArray readRaw(int fd, qsizetype count, int timeoutMs) {
+    QByteArray got;
+    QElapsedTimer quiet;
+    quiet.start();
+    char buf[65536];
+    while (got.size() < count && !quiet.hasExpired(timeoutMs)) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
+            continue;
+        const ssize_t n = ::read(fd, buf, size_t(qMin<qsizetype>(count - got.size(), sizeof buf)));
+        if (n > 0) {
+            got.append(buf, n);
+            quiet.restart();
+        }
+    }
+    return got;
+}
+
+FlatOutWriter::FlatOutWriter(int fd, QByteArray bytes) : bytes_(std::move(bytes)) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    thread_ = std::thread([this, fd] {
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype at = 0;
+        while (at < bytes_.size() && !stop_) {
+            const ssize_t n = ::write(fd, bytes_.constData() + at, size_t(bytes_.size() - at));
+            if (n > 0) {
+                written_ = at += n;
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd p{fd, POLLOUT, 0};
+                ::poll(&p, 1, 50);
+            } else if (n < 0 && errno != EINTR) {
+                break;
+            }
+        }
+        ms_ = clock.elapsed();
+        done_ = true;
+    });
+}
+
+FlatOutWriter::~FlatOutWriter() {
+    stop_ = true;
+    thread_.join();
+}
+
+QByteArray pattern(qsizetype size) {
+    QByteArray p(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        p[i] = char(8 + (i * 7 + i / 241) % 248);
+    return p;
+}
+
+long memoryKb(qint64 pid, const char* field) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
+    return -1;
 }
 
 } // namespace rava::test

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace rava;
 using namespace rava::test;
@@ -38,6 +39,17 @@ long cpuTicks(qint64 pid) {
     const QByteArray s = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
     return fields.size() > 12 ? fields[11].toLong() + fields[12].toLong() : -1;
+}
+
+// The stats line of module `name`, as "key=value" pairs.
+QMap<QString, QString> statsOf(SimProcess& sim, const QString& name) {
+    QMap<QString, QString> fields;
+    for (const QString& line : sim.command(QStringLiteral("stats")))
+        if (line.startsWith("stats " + name + ' '))
+            for (const QString& word : line.split(QLatin1Char(' ')))
+                if (word.contains(QLatin1Char('=')))
+                    fields[word.section('=', 0, 0)] = word.section('=', 1);
+    return fields;
 }
 
 QStringList entries(const QString& dir) {
@@ -172,6 +184,212 @@ private slots:
             slave->close();
             QTest::qWait(50);
         }
+    }
+
+    void aStationThatWritesAndClosesAtOnceIsRelayed() {
+        SimProcess sim({"M=master:0", "S=slave:7"});
+        const auto st = sim.startWithStations({"S"});
+        QVERIFY(!st.empty());
+        // As `printf '\x07hi\r\n' > DIR/M`: nobody held M before, and the
+        // writer is gone before the simulator can have looked.
+        for (int i = 0; i < 20; ++i) {
+            const int before = int(sim.trace().size());
+            const int fd = openRaw(sim.linkPath("M"));
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "\x07hi\r\n", 5), ssize_t(5));
+            ::close(fd);
+            QVERIFY2(sim.waitTrace(before + 1).size() > before, "not relayed");
+        }
+        QCOMPARE(receive(*st[0], 80), QByteArray("hi\r\n").repeated(20));
+        const auto m = statsOf(sim, "M");
+        QCOMPARE(m.value("in_packets"), QString("20"));
+        QCOMPARE(m.value("station"), QString("closed"));
+    }
+
+    void oneWriteIsOnePacketUpToTheBound() {
+        // Paced at 921600 baud: the bytes of one write wait in the kernel
+        // while the module takes them at the line's rate.
+        SimProcess sim({"--baud", "921600", "M=master:0", "S=slave:7"});
+        QVERIFY(sim.start());
+        const int master = openRaw(sim.linkPath("M"), B921600, true);
+        const int slave = openRaw(sim.linkPath("S"), B921600, true);
+        QVERIFY(master >= 0 && slave >= 0 && sim.waitStations({"M", "S"}));
+        auto writeAll = [](int fd, const QByteArray& bytes) {
+            return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+        };
+        // 60,001 bytes from the master: one packet, the rest not "unrouted".
+        const QByteArray down = withAddress(7, pattern(60000));
+        QVERIFY(writeAll(master, down));
+        QCOMPARE(readRaw(slave, 60000), down.mid(1));
+        QCOMPARE(sim.trace().size(), 1);
+        QVERIFY(sim.trace().value(0).contains(" M S 60000 "));
+        // 65,536 bytes from the slave, exactly the bound: the master gets
+        // them after the slave's address, all in one packet.
+        const QByteArray up = pattern(65536);
+        QVERIFY(writeAll(slave, up));
+        QCOMPARE(readRaw(master, 65537), withAddress(7, up));
+        // One byte more from the master: dropped whole, traced and counted.
+        QVERIFY(writeAll(master, withAddress(7, pattern(65536))));
+        const QStringList lines = sim.waitTrace(3);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[2].contains(" M - 65537 ") && lines[2].endsWith(" oversize"),
+                 qPrintable(lines[2]));
+        QVERIFY(readRaw(slave, 1, 300).isEmpty());
+        const auto m = statsOf(sim, "M");
+        QCOMPARE(m.value("oversize"), QString("1"));
+        QCOMPARE(m.value("dropped"), QString("1"));
+        ::close(master);
+        ::close(slave);
+    }
+
+    void aSlaveFlatOutArrivesWholeAndInOrderWithMemoryFlat_data() {
+        QTest::addColumn<int>("size");
+        QTest::newRow("1 MiB") << (1 << 20);
+        QTest::newRow("10 MB") << 10000000;
+    }
+    void aSlaveFlatOutArrivesWholeAndInOrderWithMemoryFlat() {
+        QFETCH(int, size);
+        SimProcess sim({"--no-pacing", "M=master:0", "S=slave:7"});
+        QVERIFY(sim.start());
+        const int master = openRaw(sim.linkPath("M"));
+        const int slave = openRaw(sim.linkPath("S"), B115200, true);
+        QVERIFY(master >= 0 && slave >= 0 && sim.waitStations({"M", "S"}));
+        const long baseline = memoryKb(sim.pid(), "VmRSS");
+        QVERIFY(baseline > 0);
+        const QByteArray data = pattern(size);
+        QByteArray got;
+        {
+            FlatOutWriter writer(slave, data);
+            // The master stops reading for a while: the module's queue fills
+            // and the slave's writes wait instead of bytes being dropped.
+            got = readRaw(master, 100000);
+            QTest::qWait(1000);
+            // Until all came (the address bytes are at least one per 65,536
+            // bytes) and nothing more does.
+            got += readRaw(master, 2 * data.size(), 2000);
+        }
+        // The slave's run is cut into packets of at most 65,536 bytes, each
+        // with the slave's address in front.
+        QCOMPARE(got.at(0), char(7));
+        const QByteArray payload = QByteArray(got).replace(char(7), QByteArray());
+        QVERIFY2(payload == data, qPrintable(QString("%1 of %2 bytes, %3 address bytes")
+                                                 .arg(payload.size())
+                                                 .arg(data.size())
+                                                 .arg(got.count(char(7)))));
+        QVERIFY(got.count(char(7)) >= size / 65536);
+        const auto s = statsOf(sim, "S");
+        QCOMPARE(s.value("in_bytes"), QString::number(data.size()));
+        QCOMPARE(s.value("dropped"), QString("0"));
+        const long grown = memoryKb(sim.pid(), "VmHWM") - baseline;
+        QVERIFY2(grown < 16 * 1024, qPrintable(QString::number(grown)));
+        ::close(master);
+        ::close(slave);
+    }
+
+    void stationWritesWaitForTheLineAndMemoryStaysFlat() {
+        SimProcess sim({"M=master:0", "S=slave:7"});
+        QVERIFY(sim.start());
+        const int master = openRaw(sim.linkPath("M"));
+        const int slave = openRaw(sim.linkPath("S"), B115200, true);
+        QVERIFY(master >= 0 && slave >= 0 && sim.waitStations({"M", "S"}));
+        const long baseline = memoryKb(sim.pid(), "VmRSS");
+        QVERIFY(baseline > 0);
+        {
+            FlatOutWriter writer(slave, pattern(10 << 20));
+            QElapsedTimer clock;
+            clock.start();
+            QByteArray got;
+            while (clock.elapsed() < 2000)
+                got += readRaw(master, 1 << 20, 50);
+            // The module took no more than the line carried (11,520 bytes a
+            // second) plus what the kernel and its receive buffer hold.
+            const qint64 written = writer.written();
+            const qint64 carried = (clock.elapsed() + 50) * 11520 / 1000;
+            QVERIFY2(
+                written < carried + 65536,
+                qPrintable(QString("%1 of %2 bytes the line carried").arg(written).arg(carried)));
+            QVERIFY(written > 11520);
+            const long grown = memoryKb(sim.pid(), "VmHWM") - baseline;
+            QVERIFY2(grown < 16 * 1024, qPrintable(QString::number(grown)));
+            QCOMPARE(sim.stop(SIGTERM), 0); // ends the write
+        }
+        ::close(master);
+        ::close(slave);
+    }
+
+    void dropsAreTracedAndCountedByCause() {
+        SimProcess sim({"--no-pacing", "--loss", "0.5", "M=master:0", "S=slave:7"});
+        const auto st = sim.startWithStations({"M", "S"});
+        QVERIFY(!st.empty());
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(sendPacket(sim, *st[0], withAddress(7, "down")));
+            QVERIFY(sendPacket(sim, *st[1], "up"));
+        }
+        QVERIFY(sendPacket(sim, *st[0], withAddress(9, "nobody")));
+        const QByteArray down = receive(*st[1], 0, 300), up = receive(*st[0], 0, 300);
+        const QStringList lines = sim.trace();
+        const int lostDown = int(lines.filter(" lost:S").size());
+        const int lostUp = int(lines.filter(" lost:M").size());
+        QVERIFY(lostDown > 0 && lostUp > 0 && lostDown < 20 && lostUp < 20);
+        QCOMPARE(down.size(), qsizetype(4 * (20 - lostDown)));
+        QCOMPARE(up.size(), qsizetype(3 * (20 - lostUp)));
+        const auto m = statsOf(sim, "M"), s = statsOf(sim, "S");
+        QCOMPARE(m.value("lost").toInt(), lostDown);
+        QCOMPARE(s.value("lost").toInt(), lostUp);
+        QCOMPARE(m.value("unrouted"), QString("1"));
+        QCOMPARE(m.value("dropped").toInt(), lostDown + 1);
+        QCOMPARE(lines.filter(" unrouted").size(), 1);
+        const QStringList total = sim.command("stats").filter("ok stats");
+        QVERIFY(total.value(0).contains(QString(" lost=%1 ").arg(lostDown + lostUp)));
+    }
+
+    void anOverlongConsoleLineIsRefusedOnceAndWhole() {
+        SimProcess sim({"M=master:0"});
+        QVERIFY(sim.start());
+        // Its tail is a command of its own; it must not run.
+        sim.send(QString(9000, QLatin1Char(' ')) + "loss 1");
+        const QStringList answer = sim.command("loss 0.25");
+        QCOMPARE(answer, QStringList{"ok loss 0.25"});
+        QCOMPARE(sim.errors().count("longer than"), 1);
+        QVERIFY(!sim.errors().contains("unknown command"));
+    }
+
+    void aDirectoryInUseIsRefusedAndStaleLinksAreReplaced() {
+        QTemporaryDir dir;
+        auto first = std::make_unique<SimProcess>(QStringList{"M=master:0"}, dir.path());
+        QVERIFY(first->start());
+        const QString link = first->linkPath("M");
+        const QString target = QFile::symLinkTarget(link);
+        QVERIFY(!target.isEmpty());
+        QProcess second;
+        second.start(simBinary(), {"--dir", dir.path(), "M=master:0"});
+        QVERIFY(second.waitForFinished(10000));
+        QVERIFY(second.exitCode() > 0);
+        const QString err = QString::fromLocal8Bit(second.readAllStandardError());
+        QVERIFY2(err.contains("in use by another rava2-sim"), qPrintable(err));
+        QCOMPARE(QFile::symLinkTarget(link), target);
+
+        // Killed: its links stay behind, and the next simulator takes them.
+        QCOMPARE(::kill(pid_t(first->pid()), SIGKILL), 0);
+        first.reset();
+        QVERIFY(QFileInfo(link).isSymLink());
+        SimProcess third({"M=master:0"}, dir.path());
+        const auto st = third.startWithStations({"M"});
+        QVERIFY(!st.empty());
+        QCOMPARE(third.stop(SIGTERM), 0);
+        QCOMPARE(entries(dir.path()), QStringList());
+    }
+
+    void aTraceThatCannotBeWrittenIsReportedOnce() {
+        SimProcess sim({"--no-pacing", "--trace", "/dev/full", "M=master:0", "S=slave:7"});
+        const auto st = sim.startWithStations({"M", "S"});
+        QVERIFY(!st.empty());
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(st[0]->write(withAddress(7, "abc")));
+            QCOMPARE(receive(*st[1], 3), QByteArray("abc"));
+        }
+        QVERIFY(!sim.command("stats").isEmpty());
+        QCOMPARE(sim.errors().count("cannot write trace '/dev/full'"), 1);
     }
 
     void endsCleanlyOnASignal_data() {

@@ -158,7 +158,8 @@ std::string usage() {
            "  --baud N          module baud rate (default 115200); NAME=...@N overrides it\n"
            "  --parity P        module parity at power-up: none, odd or even (default none)\n"
            "  --frame-gap MS    silence that ends a packet (default 3.5 characters, >= 2 ms)\n"
-           "  --no-pacing       deliver bytes at once instead of at the line's speed\n"
+           "  --no-pacing       take and deliver bytes at once instead of at the line's\n"
+           "                    speed (nothing is dropped: full queues hold back input)\n"
            "  --loss P          drop a packet with probability P (0-1)\n"
            "  --corrupt P       flip one bit of a byte with probability P (0-1)\n"
            "  --latency MS      delay every delivery by MS milliseconds\n"
@@ -173,7 +174,9 @@ std::string usage() {
            "                    address and parity registers)\n"
            "  baud NAME N       change a module's baud rate\n"
            "  loss P | corrupt P | latency MS\n"
-           "  stats             packets and bytes per module, dropped, corrupted\n";
+           "  stats             packets and bytes per module, drops by cause, corrupted\n"
+           "\n"
+           "One simulator per directory: DIR/.rava2-sim.lock keeps a second one out.\n";
 }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {

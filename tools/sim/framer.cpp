@@ -1,52 +1,64 @@
 #include "framer.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace rava::sim {
 
-Framer::Framer(Nanos gap, std::size_t maxPacket)
-    : gap_(gap), maxPacket_(maxPacket ? maxPacket : 1) {}
-
-void Framer::feed(const std::uint8_t* data, std::size_t size, Nanos now) {
-    if (size == 0)
-        return;
-    // Bytes arriving after the gap start a new packet, even if nobody has
-    // asked for the old one yet.
-    if (!current_.empty() && now - last_ >= gap_) {
-        ready_.push_back(std::move(current_));
-        current_.clear();
-    }
-    for (std::size_t i = 0; i < size; ++i) {
-        current_.push_back(data[i]);
-        if (current_.size() >= maxPacket_) {
-            ready_.push_back(std::move(current_));
-            current_.clear();
-        }
-    }
-    last_ = now;
+Framer::Framer(Nanos gap, std::size_t maxPacket, Overflow overflow)
+    : gap_(gap), maxPacket_(maxPacket ? maxPacket : 1), overflow_(overflow) {
+    current_.reserve(maxPacket_);
 }
 
-std::optional<Bytes> Framer::take(Nanos now) {
-    if (!current_.empty() && now - last_ >= gap_) {
-        ready_.push_back(std::move(current_));
-        current_.clear();
+std::size_t Framer::room() const {
+    if (overflow_ == Overflow::Drop)
+        return std::numeric_limits<std::size_t>::max();
+    return full_ ? 0 : maxPacket_ - length_;
+}
+
+void Framer::feed(const std::uint8_t* data, std::size_t size, Nanos end) {
+    if (size == 0)
+        return;
+    const std::size_t keep = std::min(size, maxPacket_ - current_.size());
+    current_.insert(current_.end(), data, data + keep);
+    length_ += size;
+    if (length_ >= maxPacket_ && overflow_ == Overflow::Cut)
+        full_ = true;
+    last_ = end;
+}
+
+void Framer::close(Packet& out) {
+    out.bytes.clear();
+    out.bytes.swap(current_);
+    if (current_.capacity() < maxPacket_)
+        current_.reserve(maxPacket_);
+    out.length = length_;
+    out.oversize = length_ > maxPacket_;
+    out.cut = full_;
+    length_ = 0;
+    full_ = false;
+    ended_ = false;
+}
+
+void Framer::seenIdle(Nanos seen) {
+    if (length_ > 0)
+        last_ = std::max(last_, seen);
+}
+
+bool Framer::take(Nanos now, bool lineIdle, Packet& out) {
+    if (full_ || ended_ || (length_ > 0 && lineIdle && now - last_ >= gap_)) {
+        close(out);
+        return true;
     }
-    if (ready_.empty())
-        return std::nullopt;
-    Bytes packet = std::move(ready_.front());
-    ready_.pop_front();
-    return packet;
+    return false;
 }
 
 std::optional<Nanos> Framer::deadline() const {
-    if (!ready_.empty())
+    if (full_ || ended_)
         return Nanos(0); // due at once
-    if (current_.empty())
+    if (length_ == 0)
         return std::nullopt;
     return last_ + gap_;
-}
-
-void Framer::clear() {
-    current_.clear();
-    ready_.clear();
 }
 
 } // namespace rava::sim

@@ -71,8 +71,8 @@ std::optional<LineSetting> PtyPort::stationLine() const {
     return stationSetting(t);
 }
 
-void PtyPort::flush() {
-    tcflush(fd_, TCIOFLUSH);
+void PtyPort::discardOutput() {
+    tcflush(fd_, TCOFLUSH);
 }
 
 } // namespace rava::sim

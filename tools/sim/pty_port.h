@@ -31,9 +31,10 @@ public:
     bool stationPresent() const;
     // The line setting the station set on its side; nullopt if unreadable.
     std::optional<LineSetting> stationLine() const;
-    // Drops whatever is queued in either direction (used when the station
-    // goes away, so the next one does not read stale bytes).
-    void flush();
+    // Drops what was written for the station and not read yet (used when
+    // the station goes away, so the next one does not read stale bytes).
+    // What the station wrote stays, to be read.
+    void discardOutput();
 
 private:
     int fd_ = -1;

@@ -24,13 +24,12 @@ Route route(const std::vector<Station>& stations, std::size_t from, const Bytes&
                 skippedProgramming = true;
                 continue;
             }
-            r.deliveries.push_back({i, Bytes(packet.begin() + 1, packet.end())});
+            r.to.push_back(i);
         }
+        r.strip = 1;
     } else {
-        Bytes framed;
-        framed.reserve(packet.size() + 1);
-        framed.push_back(std::uint8_t(source.address));
-        framed.insert(framed.end(), packet.begin(), packet.end());
+        r.hasPrefix = true;
+        r.prefix = std::uint8_t(source.address);
         for (std::size_t i = 0; i < stations.size(); ++i) {
             const Station& s = stations[i];
             if (i == from || s.role != Role::Master)
@@ -39,10 +38,10 @@ Route route(const std::vector<Station>& stations, std::size_t from, const Bytes&
                 skippedProgramming = true;
                 continue;
             }
-            r.deliveries.push_back({i, framed});
+            r.to.push_back(i);
         }
     }
-    if (r.deliveries.empty())
+    if (r.to.empty())
         r.reason = skippedProgramming ? Unrouted::Programming : Unrouted::NoModule;
     return r;
 }

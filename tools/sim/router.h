@@ -13,11 +13,6 @@ struct Station {
     bool programming = false;
 };
 
-struct Delivery {
-    std::size_t to; // index of the receiving module
-    Bytes bytes;
-};
-
 enum class Unrouted {
     None,        // delivered to at least one module
     NoModule,    // no module takes this packet
@@ -25,9 +20,14 @@ enum class Unrouted {
     Programming, // the only modules that would take it are in programming mode
 };
 
+// Where a packet goes and what the receivers get of it: the packet without
+// its first `strip` bytes, after `prefix` when `hasPrefix`.
 struct Route {
-    std::vector<Delivery> deliveries;
+    std::vector<std::size_t> to; // indices of the receiving modules
     Unrouted reason = Unrouted::None;
+    std::size_t strip = 0;
+    bool hasPrefix = false;
+    std::uint8_t prefix = 0;
 };
 
 // Where a packet from module `from` (not in programming mode) goes:

@@ -1,28 +1,49 @@
 #include "simulator.h"
 
-#include "router.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace rava::sim {
 
 namespace {
 
-// How often a module without a station looks for one to appear.
-constexpr Nanos kProbeInterval = 10 * kMillisecond;
-// Longest sleep of the loop when nothing is due.
-constexpr Nanos kIdleWait = 1000 * kMillisecond;
+// How often a module without a station looks for one to appear, where the
+// station devices cannot be watched.
+constexpr Nanos kProbeInterval = 1000 * kMillisecond;
 constexpr std::size_t kMaxConsoleLine = 4096;
-// Bytes kept for a station that does not read.
-constexpr std::size_t kMaxBacklog = 65536;
+// Longest packet a station may write.
+constexpr std::size_t kMaxPacket = 65536;
+// Bytes queued for a station: two of the longest packets as delivered (a
+// slave's with the address in front), so that one can be sent while the
+// next comes in.
+constexpr std::size_t kOutputBound = 2 * (kMaxPacket + 1);
+// Most bytes taken from one unpaced station per pass of the loop, so that
+// a station writing without pause does not starve the others.
+constexpr std::size_t kUnpacedTurn = 4 * 65536;
+// The module's receive buffer: how far it reads ahead of a paced line (as
+// a station's serial driver would hold a few writes ahead of its line).
+constexpr std::size_t kLookahead = 16384;
+// Bytes that come this long after the last ones, while the line is still
+// busy with those, are the station's next write. Long enough that a kernel
+// slow to pass on the rest of one write does not cut it.
+constexpr Nanos kWriteGap = 10 * kMillisecond;
+constexpr std::size_t kUnpacedLookahead = 65536;
+// A read later than this after the last byte's line time means the module
+// was late (a busy machine), not that the line fell silent.
+constexpr Nanos kLateRead = 2 * kPaceQuantum;
+constexpr const char* kLockName = ".rava2-sim.lock";
 
 Nanos millis(double ms) {
     return Nanos(std::llround(ms * double(kMillisecond)));
@@ -56,21 +77,28 @@ Module::Module(const ModuleSpec& def, const Options& options)
     : name(def.name), role(def.role), address(def.address), parity(options.parity),
       baud(def.baud ? def.baud : options.baud), programming(def.programming),
       registers(std::uint8_t(def.address), options.parity),
-      framer(frameGap(options.frameGapMs, baud)), pacer(options.pacing ? baud : 0),
-      link(joinPath(options.dir, def.name)) {}
+      intake(options.pacing ? baud : 0, options.pacing ? kLookahead : kUnpacedLookahead),
+      framer(frameGap(options.frameGapMs, baud), kMaxPacket,
+             def.role == Role::Slave ? Framer::Overflow::Cut : Framer::Overflow::Drop),
+      pacer(options.pacing ? baud : 0, kOutputBound), link(joinPath(options.dir, def.name)) {}
 
 Simulator::Simulator(const Options& options)
-    : options_(options), faults_(options.seed), latency_(millis(options.latencyMs)) {
+    : options_(options), faults_(options.seed), latency_(millis(options.latencyMs)),
+      readBuffer_(65536) {
     faults_.loss = options.loss;
     faults_.corrupt = options.corrupt;
     modules_.reserve(options.modules.size());
     for (const auto& def : options.modules)
         modules_.emplace_back(def, options);
+    scratch_.reserve(kMaxPacket + 1);
     start_ = now();
 }
 
 Simulator::~Simulator() {
     removeLinks();
+    unlockDirectory();
+    if (inotify_ >= 0)
+        ::close(inotify_);
 }
 
 Nanos Simulator::now() const {
@@ -104,30 +132,93 @@ bool Simulator::checkPlaces(std::string& error) const {
     return true;
 }
 
+bool Simulator::lockDirectory(std::string& error) {
+    lockPath_ = joinPath(options_.dir, kLockName);
+    // The lock is on the file a path names at the moment; a simulator that
+    // is ending removes it, so the lock only counts once the path still
+    // names the locked file.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            error = "cannot create lock file '" + lockPath_ + "': " + std::strerror(errno);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int why = errno;
+            char pid[32] = {};
+            const ssize_t n = ::pread(fd, pid, sizeof pid - 1, 0);
+            ::close(fd);
+            if (why == EWOULDBLOCK) {
+                std::string holder = n > 0 ? std::string(pid, std::size_t(n)) : std::string();
+                holder.erase(holder.find_last_not_of(" \n") + 1);
+                error = "directory '" + options_.dir + "' is in use by another rava2-sim" +
+                        (holder.empty() ? std::string() : " (pid " + holder + ")") +
+                        "; stop it or choose another --dir";
+            } else {
+                error = "cannot lock '" + lockPath_ + "': " + std::strerror(why);
+            }
+            return false;
+        }
+        struct stat held {
+        }, named{};
+        if (::fstat(fd, &held) == 0 && ::lstat(lockPath_.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            const std::string pid = std::to_string(::getpid()) + "\n";
+            if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+                // The pid is only a courtesy for the message above.
+            }
+            lockFd_ = fd;
+            return true;
+        }
+        ::close(fd);
+    }
+    error = "cannot lock '" + lockPath_ + "': it keeps changing";
+    return false;
+}
+
+void Simulator::unlockDirectory() {
+    if (lockFd_ < 0)
+        return;
+    ::unlink(lockPath_.c_str());
+    ::close(lockFd_);
+    lockFd_ = -1;
+}
+
 bool Simulator::start(std::string& error) {
-    if (!checkPlaces(error))
+    if (!checkPlaces(error) || !lockDirectory(error))
         return false;
     if (!options_.trace.empty() && !trace_.open(options_.trace)) {
         error = "cannot write trace '" + options_.trace + "': " + std::strerror(errno);
+        unlockDirectory();
         return false;
     }
+    inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     for (auto& m : modules_) {
         auto port = PtyPort::create(m.line(), error);
         if (!port) {
             removeLinks();
+            unlockDirectory();
             return false;
         }
         m.port = std::move(*port);
+        watchStation(m);
         ::unlink(m.link.c_str());
         if (::symlink(m.port.stationPath().c_str(), m.link.c_str()) != 0) {
             error = "cannot create link '" + m.link + "': " + std::strerror(errno);
             removeLinks();
+            unlockDirectory();
             return false;
         }
         m.linked = true;
     }
     start_ = now();
     return true;
+}
+
+void Simulator::watchStation(Module& m) {
+    if (inotify_ >= 0)
+        m.watch = ::inotify_add_watch(inotify_, m.port.stationPath().c_str(),
+                                      IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
 }
 
 void Simulator::removeLinks() {
@@ -149,43 +240,72 @@ void Simulator::announce() const {
     say("ready");
 }
 
-void Simulator::trace(Nanos t, const std::string& from, const std::string& to, const Bytes& bytes,
+void Simulator::trace(Nanos t, const std::string& from, const std::string& to,
+                      const std::uint8_t* bytes, std::size_t size, std::size_t length,
                       const std::string& note) {
-    if (trace_.active())
-        trace_.write(formatTrace(sinceStart(t), from, to, bytes, note));
+    if (!trace_.active())
+        return;
+    formatTrace(traceLine_, sinceStart(t), from, to, bytes, size, length, note);
+    if (!trace_.write(traceLine_))
+        complain("cannot write trace '" + options_.trace + "': " + std::strerror(errno) +
+                 "; tracing stops");
 }
 
-Nanos Simulator::pollTimeout(Nanos t) const {
-    Nanos due = t + kIdleWait;
+std::optional<Nanos> Simulator::pollTimeout() const {
+    std::optional<Nanos> due;
+    auto consider = [&due](std::optional<Nanos> d) {
+        if (d && (!due || *d < *due))
+            due = d;
+    };
     for (const auto& m : modules_) {
-        if (auto d = m.framer.deadline())
-            due = std::min(due, *d);
-        if (!m.present)
-            due = std::min(due, m.nextProbe);
-        else if (auto d = m.pacer.deadline())
-            due = std::min(due, *d);
+        // A held packet that can go now (its receiver's queue emptied after
+        // it was last tried) goes at once.
+        if (m.held && deliverable(m))
+            consider(Nanos(0));
+        if (!m.held) {
+            consider(m.intake.deadline());
+            // A packet closes after the gap only once nothing more waits.
+            if (!m.intake.busy())
+                consider(m.framer.deadline());
+        }
+        if (m.present && !m.writeBlocked)
+            consider(m.pacer.deadline());
+        if (!m.present && m.watch < 0)
+            consider(m.nextProbe);
     }
-    return std::max<Nanos>(0, due - t);
+    return due;
 }
 
 int Simulator::run(int stopFd) {
+    // Wake-ups are few and each one is due to the microsecond (the end of a
+    // frame gap, a byte leaving): no slack for the kernel to batch them.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL);
     std::vector<pollfd> fds;
+    constexpr std::size_t kFirstModule = 3;
     for (;;) {
-        const Nanos before = now();
         fds.clear();
         fds.push_back({stopFd, POLLIN, 0});
         fds.push_back({consoleOpen_ ? STDIN_FILENO : -1, POLLIN, 0});
+        fds.push_back({inotify_, POLLIN, 0});
         for (const auto& m : modules_) {
-            short events = POLLIN;
-            if (!m.backlog.empty())
+            short events = 0;
+            // Told of new bytes while the receive buffer has room; a held
+            // packet stops the intake.
+            if (!m.held && m.intake.room() > 0)
+                events |= POLLIN;
+            if (m.writeBlocked)
                 events |= POLLOUT;
-            // A module without a station is probed on a timer instead: its
-            // descriptor would report POLLHUP without end.
+            // A module without a station is left out: its descriptor would
+            // report POLLHUP without end.
             fds.push_back({m.present ? m.port.fd() : -1, events, 0});
         }
-        const Nanos wait = pollTimeout(before);
-        const timespec ts{time_t(wait / kSecond), long(wait % kSecond)};
-        if (::ppoll(fds.data(), fds.size(), &ts, nullptr) < 0 && errno != EINTR) {
+        const auto due = pollTimeout();
+        timespec ts{};
+        if (due) {
+            const Nanos wait = std::max<Nanos>(0, *due - now());
+            ts = {time_t(wait / kSecond), long(wait % kSecond)};
+        }
+        if (::ppoll(fds.data(), fds.size(), due ? &ts : nullptr, nullptr) < 0 && errno != EINTR) {
             complain(std::string("poll failed: ") + std::strerror(errno));
             return 1;
         }
@@ -194,155 +314,310 @@ int Simulator::run(int stopFd) {
         if (fds[1].revents)
             readConsole();
         const Nanos t = now();
+        // Packets the line closed before this wake-up, judged before new
+        // bytes count.
+        for (std::size_t i = 0; i < modules_.size(); ++i)
+            collect(i, t);
+        if (fds[2].revents)
+            readWatches(t);
         for (std::size_t i = 0; i < modules_.size(); ++i) {
             Module& m = modules_[i];
-            if (m.present && fds[i + 2].revents)
-                readStation(m, t);
-            else if (!m.present && t >= m.nextProbe)
+            const short r = fds[i + kFirstModule].revents;
+            if (!m.present || !r)
+                continue;
+            if (r & POLLOUT)
+                m.writeBlocked = false;
+            if (r & (POLLHUP | POLLERR | POLLNVAL))
+                stationLeft(m, t);
+            else if (r & POLLIN)
+                m.intake.start(t);
+        }
+        for (std::size_t i = 0; i < modules_.size(); ++i) {
+            Module& m = modules_[i];
+            if (!m.present && m.watch < 0 && t >= m.nextProbe)
                 probe(m, t);
         }
-        for (std::size_t i = 0; i < modules_.size(); ++i)
-            while (auto packet = modules_[i].framer.take(t))
-                handlePacket(i, std::move(*packet), t);
         for (auto& m : modules_)
-            flushOutput(m, t);
+            release(m, t);
+        for (std::size_t i = 0; i < modules_.size(); ++i) {
+            collect(i, t);
+            readStation(i, t);
+        }
+        for (auto& m : modules_)
+            release(m, t);
+    }
+}
+
+void Simulator::readWatches(Nanos t) {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(inotify_, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        for (ssize_t off = 0; off < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
+            off += ssize_t(sizeof(inotify_event) + e->len);
+            for (auto& m : modules_)
+                if (m.watch == e->wd && !m.present)
+                    probe(m, t);
+        }
     }
 }
 
 void Simulator::probe(Module& m, Nanos t) {
     if (m.port.stationPresent()) {
         m.present = true;
+        m.writeBlocked = false;
         m.protocol.reset();
-    } else {
-        m.nextProbe = t + kProbeInterval;
-    }
-}
-
-void Simulator::stationGone(Module& m) {
-    m.present = false;
-    m.nextProbe = 0;
-    m.pacer.clear();
-    m.backlog.clear();
-    m.port.flush();
-}
-
-void Simulator::readStation(Module& m, Nanos t) {
-    std::uint8_t buf[4096];
-    bool gone = false;
-    for (;;) {
-        const ssize_t n = ::read(m.port.fd(), buf, sizeof buf);
-        if (n > 0) {
-            // A station whose line differs from the module's reads garbage
-            // into the module.
-            const auto station = m.port.stationLine();
-            if (station && *station != m.line()) {
-                const auto key = garbleKey(options_.seed, *station, m.line());
-                for (ssize_t i = 0; i < n; ++i)
-                    buf[i] = garble(buf[i], key);
-            }
-            m.framer.feed(buf, std::size_t(n), t);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // EIO (or end of file) once no process holds the station side.
-        gone = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-        break;
-    }
-    if (gone || !m.port.stationPresent())
-        stationGone(m);
-}
-
-void Simulator::handlePacket(std::size_t from, Bytes packet, Nanos t) {
-    Module& src = modules_[from];
-    src.stats.inPackets++;
-    src.stats.inBytes += packet.size();
-
-    if (src.programming) {
-        const Bytes replies = src.protocol.feed(packet, t, src.registers);
-        trace(t, src.name, "", packet, "register");
-        if (!replies.empty() && src.present) {
-            src.pacer.push(replies, t);
-            src.stats.outPackets++;
-            trace(t, src.name, src.name, replies, "reply");
-        }
         return;
     }
+    m.nextProbe = t + kProbeInterval;
+    // A station may have written and closed before it was noticed: what it
+    // wrote is still there to be taken.
+    m.intake.start(t);
+}
 
-    std::vector<Station> stations;
-    stations.reserve(modules_.size());
-    for (const auto& m : modules_)
-        stations.push_back({m.role, m.address, m.programming});
-    Route r = route(stations, from, packet);
-    if (r.deliveries.empty()) {
+void Simulator::stationLeft(Module& m, Nanos t, bool unread) {
+    m.present = false;
+    m.writeBlocked = false;
+    m.nextProbe = t + kProbeInterval;
+    // What it wrote before it went is taken still.
+    if (unread)
+        m.intake.start(t);
+    if (m.pacer.empty())
+        return;
+    const std::size_t dropped = m.pacer.clear();
+    m.stats.undelivered += dropped;
+    m.port.discardOutput();
+    trace(t, "", m.name, nullptr, 0, dropped, "undelivered");
+}
+
+void Simulator::collect(std::size_t i, Nanos t) {
+    Module& m = modules_[i];
+    if (m.held)
+        deliver(i, t);
+    while (!m.held && m.framer.take(t, !m.intake.busy(), m.packet))
+        dispatch(i, t);
+}
+
+void Simulator::readStation(std::size_t i, Nanos t) {
+    Module& m = modules_[i];
+    if (m.held || !m.intake.busy())
+        return;
+    std::uint8_t* buf = readBuffer_.data();
+    std::size_t turn = kUnpacedTurn;
+    // Whether the station's line differs from the module's, so that it
+    // reads garbage into the module: looked up at the first byte read.
+    std::optional<std::uint64_t> garbling;
+    bool mismatch = false;
+    const bool paced = options_.pacing;
+    for (;;) {
+        // Hand on what has arrived on the line.
+        const std::size_t n = std::min({m.intake.due(t), m.framer.room(), readBuffer_.size()});
+        if (n > 0) {
+            m.intake.take(n, buf, t);
+            m.framer.feed(buf, n, m.intake.cursor());
+        }
+        if (m.intake.takeWriteEnd())
+            m.framer.endPacket();
+        if (m.framer.room() == 0 || m.framer.deadline() == Nanos(0)) {
+            collect(i, t); // a packet cut at the bound, or a write's end
+            if (m.held)
+                break;
+            if (n == 0)
+                continue;
+        }
+        // Refill the receive buffer from the kernel.
+        bool read = false;
+        while (m.intake.room() > 0 && m.intake.kernelMayHoldBytes() && turn > 0) {
+            const ssize_t got =
+                ::read(m.port.fd(), buf, std::min({m.intake.room(), readBuffer_.size(), turn}));
+            if (got > 0) {
+                if (!garbling) {
+                    const auto station = m.port.stationLine();
+                    mismatch = station && *station != m.line();
+                    garbling = mismatch ? garbleKey(options_.seed, *station, m.line()) : 0;
+                }
+                if (mismatch)
+                    for (ssize_t k = 0; k < got; ++k)
+                        buf[k] = garble(buf[k], *garbling);
+                m.intake.fill(buf, std::size_t(got), t, std::max(m.framer.gap(), kWriteGap));
+                turn -= std::size_t(got);
+                read = true;
+                continue;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            // EAGAIN: nothing more waits. EIO (or end of file): no process
+            // holds the station side and everything it wrote has been read.
+            const bool gone = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            if (gone && m.present)
+                stationLeft(m, t, false);
+            m.intake.kernelEmpty();
+        }
+        if ((n == 0 && !read) || turn == 0 || (paced && m.intake.due(t) == 0))
+            break;
+    }
+    // Found silent well after the last byte's line time: the module was
+    // late, and bytes after it may have been on their way all along, so the
+    // silence that ends the packet starts only now.
+    if (!m.intake.busy() && t - m.intake.cursor() > kLateRead)
+        m.framer.seenIdle(t);
+    collect(i, t);
+}
+
+bool Simulator::deliverable(const Module& src) const {
+    const std::size_t size =
+        (src.route.hasPrefix ? 1 : 0) + src.packet.bytes.size() - src.route.strip;
+    for (const std::size_t to : src.route.to) {
+        const Module& dst = modules_[to];
+        if (!dst.present || size <= dst.pacer.room())
+            return true;
+    }
+    return false;
+}
+
+void Simulator::dispatch(std::size_t i, Nanos t) {
+    Module& src = modules_[i];
+    Packet& p = src.packet;
+    src.stats.inPackets++;
+    src.stats.inBytes += p.length;
+
+    if (p.oversize) {
+        src.stats.oversize++;
         src.stats.dropped++;
         dropped_++;
-        trace(t, src.name, "", packet, unroutedName(r.reason));
+        trace(t, src.name, "", p.bytes.data(), std::min<std::size_t>(p.bytes.size(), 16), p.length,
+              "oversize");
         return;
     }
-    bool reached = false;
-    for (auto& d : r.deliveries) {
-        Module& dst = modules_[d.to];
-        // A station may have opened its port since the last probe.
+    if (src.programming) {
+        const Bytes replies = src.protocol.feed(p.bytes, t, src.registers);
+        trace(t, src.name, "", p.bytes, "register");
+        if (replies.empty())
+            return;
+        p.bytes = replies;
+        src.reply = true;
+        src.route = Route{};
+        src.route.to.push_back(i);
+    } else {
+        std::vector<Station> stations;
+        stations.reserve(modules_.size());
+        for (const auto& m : modules_)
+            stations.push_back({m.role, m.address, m.programming});
+        src.route = rava::sim::route(stations, i, p.bytes);
+        if (src.route.to.empty()) {
+            src.stats.dropped++;
+            dropped_++;
+            const Unrouted why = src.route.reason;
+            (why == Unrouted::Empty         ? src.stats.empty
+             : why == Unrouted::Programming ? src.stats.programming
+                                            : src.stats.unrouted)++;
+            trace(t, src.name, "", p.bytes, unroutedName(why));
+            return;
+        }
+        src.reply = false;
+    }
+    src.held = true;
+    src.reached = false;
+    src.heldSince = t;
+    deliver(i, t);
+}
+
+void Simulator::deliver(std::size_t i, Nanos t) {
+    Module& src = modules_[i];
+    const Packet& p = src.packet;
+    const Route& r = src.route;
+    const std::size_t size = (r.hasPrefix ? 1 : 0) + p.bytes.size() - r.strip;
+    auto& waiting = src.route.to;
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        Module& dst = modules_[*it];
+        // A station may have opened its side since it was last looked at.
         if (!dst.present)
             probe(dst, t);
+        if (dst.present && size > dst.pacer.room()) {
+            ++it; // waits for the station to take what is queued
+            continue;
+        }
+        scratch_.clear();
+        if (r.hasPrefix)
+            scratch_.push_back(r.prefix);
+        scratch_.insert(scratch_.end(), p.bytes.begin() + std::ptrdiff_t(r.strip), p.bytes.end());
         if (!dst.present) {
-            trace(t, src.name, "", d.bytes, "absent:" + dst.name);
+            src.stats.absent++;
+            trace(t, src.name, "", scratch_, "absent:" + dst.name);
+            it = waiting.erase(it);
             continue;
         }
-        if (faults_.lose()) {
-            trace(t, src.name, "", d.bytes, "lost:" + dst.name);
-            continue;
+        std::string note = p.cut ? "cut" : "";
+        if (!src.reply) {
+            if (faults_.lose()) {
+                src.stats.lost++;
+                trace(t, src.name, "", scratch_, join("lost:" + dst.name, note));
+                it = waiting.erase(it);
+                continue;
+            }
+            if (const int n = faults_.damage(scratch_)) {
+                dst.stats.corrupted += std::uint64_t(n);
+                corrupted_ += std::uint64_t(n);
+                note = join(note, "corrupted:" + std::to_string(n));
+            }
         }
-        std::string note;
-        if (const int n = faults_.damage(d.bytes)) {
-            dst.stats.corrupted += std::uint64_t(n);
-            corrupted_ += std::uint64_t(n);
-            note = "corrupted:" + std::to_string(n);
-        }
+        // The station reads its line at its own setting: a mismatch garbles.
         const auto line = dst.port.stationLine();
-        if (line && *line != dst.line())
-            note = join(note, "mismatch");
-        dst.pacer.push(d.bytes, t + latency_);
+        if (line && *line != dst.line()) {
+            if (!src.reply)
+                note = join(note, "mismatch");
+            const auto key = garbleKey(options_.seed, *line, dst.line());
+            for (auto& b : scratch_)
+                b = garble(b, key);
+        }
+        if (src.reply) {
+            trace(t, src.name, dst.name, scratch_, "reply");
+            dst.pacer.push(scratch_, t);
+        } else {
+            dst.pacer.push(scratch_, t + latency_);
+            trace(t, src.name, dst.name, scratch_, note);
+        }
         dst.stats.outPackets++;
-        reached = true;
-        trace(t, src.name, dst.name, d.bytes, note);
+        src.reached = true;
+        it = waiting.erase(it);
     }
-    if (!reached) {
+    if (!waiting.empty())
+        return;
+    src.held = false;
+    if (!src.reached && !src.reply) {
         src.stats.dropped++;
         dropped_++;
     }
+    // The station's bytes waited in the kernel meanwhile: the line starts
+    // again now.
+    if (src.heldSince != t)
+        src.intake.resume(t);
 }
 
-void Simulator::flushOutput(Module& m, Nanos t) {
-    if (!m.present)
+void Simulator::release(Module& m, Nanos t) {
+    if (!m.present || m.writeBlocked || m.pacer.empty())
         return;
-    Bytes due = m.pacer.take(t);
-    if (!due.empty()) {
-        // The station reads its line at its own setting: a mismatch garbles.
-        const auto station = m.port.stationLine();
-        if (station && *station != m.line()) {
-            const auto key = garbleKey(options_.seed, *station, m.line());
-            for (auto& b : due)
-                b = garble(b, key);
-        }
-        m.backlog.insert(m.backlog.end(), due.begin(), due.end());
-        if (m.backlog.size() > kMaxBacklog)
-            m.backlog.erase(m.backlog.begin(),
-                            m.backlog.begin() + std::ptrdiff_t(m.backlog.size() - kMaxBacklog));
-    }
-    while (!m.backlog.empty()) {
-        const ssize_t n = ::write(m.port.fd(), m.backlog.data(), m.backlog.size());
-        if (n > 0) {
-            m.stats.outBytes += std::uint64_t(n);
-            m.backlog.erase(m.backlog.begin(), m.backlog.begin() + n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            stationGone(m);
-        break;
+    const std::size_t due = m.pacer.due(t);
+    if (due == 0)
+        return;
+    const Pacer::Pieces pieces = m.pacer.peek(due);
+    iovec iov[2] = {{const_cast<std::uint8_t*>(pieces.first), pieces.firstSize},
+                    {const_cast<std::uint8_t*>(pieces.second), pieces.secondSize}};
+    ssize_t n;
+    do
+        n = ::writev(m.port.fd(), iov, pieces.secondSize ? 2 : 1);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        m.stats.outBytes += std::uint64_t(n);
+        m.pacer.consume(std::size_t(n));
+        if (std::size_t(n) < due)
+            m.writeBlocked = true;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        m.writeBlocked = true;
+    } else {
+        stationLeft(m, t);
     }
 }
 
@@ -361,7 +636,7 @@ void Simulator::readConsole() {
     if (n <= 0) {
         // End of input (or no usable input): the simulation goes on.
         consoleOpen_ = false;
-        if (!consoleBuffer_.empty())
+        if (!consoleBuffer_.empty() && !consoleSkipping_)
             command(consoleBuffer_);
         consoleBuffer_.clear();
         return;
@@ -369,12 +644,21 @@ void Simulator::readConsole() {
     consoleBuffer_.append(buf, size_t(n));
     std::size_t nl;
     while ((nl = consoleBuffer_.find('\n')) != std::string::npos) {
-        const std::string line = consoleBuffer_.substr(0, nl);
+        const bool refused = consoleSkipping_ || nl > kMaxConsoleLine;
+        if (nl > kMaxConsoleLine && !consoleSkipping_)
+            complain("console line longer than " + std::to_string(kMaxConsoleLine) +
+                     " bytes, ignored");
+        if (!refused)
+            command(consoleBuffer_.substr(0, nl));
         consoleBuffer_.erase(0, nl + 1);
-        command(line);
+        consoleSkipping_ = false;
     }
     if (consoleBuffer_.size() > kMaxConsoleLine) {
-        complain("console line too long, ignored");
+        // Refused once, whole: the rest of it is dropped up to its end.
+        if (!consoleSkipping_)
+            complain("console line longer than " + std::to_string(kMaxConsoleLine) +
+                     " bytes, ignored");
+        consoleSkipping_ = true;
         consoleBuffer_.clear();
     }
 }
@@ -427,6 +711,7 @@ void Simulator::command(const std::string& line) {
     case Command::Kind::Baud:
         m->baud = c.baud;
         m->pacer.setBaud(options_.pacing ? c.baud : 0);
+        m->intake.setBaud(options_.pacing ? c.baud : 0);
         m->framer.setGap(frameGap(options_.frameGapMs, c.baud));
         say("ok baud " + m->name + " " + std::to_string(c.baud));
         return;
@@ -452,9 +737,17 @@ void Simulator::command(const std::string& line) {
 }
 
 void Simulator::printStats() const {
+    ModuleStats total;
     for (const auto& m : modules_) {
         const auto line = m.port.stationLine();
         const ModuleStats& s = m.stats;
+        total.lost += s.lost;
+        total.unrouted += s.unrouted;
+        total.empty += s.empty;
+        total.programming += s.programming;
+        total.absent += s.absent;
+        total.oversize += s.oversize;
+        total.undelivered += s.undelivered;
         say("stats " + m.name + " role=" + roleName(m.role) +
             " address=" + std::to_string(m.address) + " baud=" + std::to_string(m.baud) +
             " parity=" + parityName(m.parity) + " prog=" + (m.programming ? "on" : "off") +
@@ -462,10 +755,18 @@ void Simulator::printStats() const {
             (line ? describe(*line) : "?") + " in_packets=" + std::to_string(s.inPackets) +
             " in_bytes=" + std::to_string(s.inBytes) + " out_packets=" +
             std::to_string(s.outPackets) + " out_bytes=" + std::to_string(s.outBytes) +
-            " dropped=" + std::to_string(s.dropped) + " corrupted=" + std::to_string(s.corrupted));
+            " dropped=" + std::to_string(s.dropped) + " corrupted=" + std::to_string(s.corrupted) +
+            " lost=" + std::to_string(s.lost) + " unrouted=" + std::to_string(s.unrouted) +
+            " empty=" + std::to_string(s.empty) + " programming=" + std::to_string(s.programming) +
+            " absent=" + std::to_string(s.absent) + " oversize=" + std::to_string(s.oversize) +
+            " undelivered=" + std::to_string(s.undelivered));
     }
     say("ok stats dropped=" + std::to_string(dropped_) +
-        " corrupted=" + std::to_string(corrupted_));
+        " corrupted=" + std::to_string(corrupted_) + " lost=" + std::to_string(total.lost) +
+        " unrouted=" + std::to_string(total.unrouted) + " empty=" + std::to_string(total.empty) +
+        " programming=" + std::to_string(total.programming) +
+        " absent=" + std::to_string(total.absent) + " oversize=" + std::to_string(total.oversize) +
+        " undelivered=" + std::to_string(total.undelivered));
 }
 
 } // namespace rava::sim

@@ -7,6 +7,7 @@
 #include "pacer.h"
 #include "pty_port.h"
 #include "registers.h"
+#include "router.h"
 #include "trace.h"
 
 #include <string>
@@ -14,13 +15,22 @@
 
 namespace rava::sim {
 
+// Counted per module. Drops are counted at the module whose station wrote
+// the packet, by cause.
 struct ModuleStats {
     std::uint64_t inPackets = 0; // packets its station wrote
     std::uint64_t inBytes = 0;
-    std::uint64_t outPackets = 0; // packets delivered to its station
-    std::uint64_t outBytes = 0;   // bytes written to its station
-    std::uint64_t dropped = 0;    // packets of its station that reached no one
-    std::uint64_t corrupted = 0;  // bytes damaged on the way to its station
+    std::uint64_t outPackets = 0;  // packets queued for its station
+    std::uint64_t outBytes = 0;    // bytes written to its station
+    std::uint64_t dropped = 0;     // packets of its station that reached no one
+    std::uint64_t corrupted = 0;   // bytes damaged on the way to its station
+    std::uint64_t lost = 0;        // deliveries lost on the radio (--loss)
+    std::uint64_t unrouted = 0;    // packets for an address no module has
+    std::uint64_t empty = 0;       // a master's packet of the address alone
+    std::uint64_t programming = 0; // packets for modules in programming mode
+    std::uint64_t absent = 0;      // deliveries to a module without a station
+    std::uint64_t oversize = 0;    // packets longer than the packet bound
+    std::uint64_t undelivered = 0; // bytes queued for its station when it left
 };
 
 struct Module {
@@ -34,14 +44,25 @@ struct Module {
     bool programming; // jumper 3
     RegisterFile registers;
     RegisterProtocol protocol;
+    Intake intake;
     Framer framer;
     Pacer pacer;
-    Bytes backlog; // paced bytes the station has not taken yet
+
+    // The packet being handed on; while some of its deliveries wait for
+    // room, the module takes nothing more from its station.
+    Packet packet;
+    bool held = false;
+    bool reply = false; // packet holds register replies for the module's own station
+    bool reached = false;
+    Nanos heldSince = 0;
+    Route route;
 
     PtyPort port;
     std::string link;
     bool linked = false;
     bool present = false;
+    bool writeBlocked = false; // the station's side is full: wait for POLLOUT
+    int watch = -1;
     Nanos nextProbe = 0;
     ModuleStats stats;
 
@@ -52,16 +73,38 @@ struct Module {
 // framing, routing, register programming, pacing, faults, trace and console.
 //
 // How the modules behave where a real one leaves room:
-// - Stations come and go. A module whose station side nobody holds (POLLHUP
-//   on our side) is left out of poll() and probed every 10 ms instead, so the
-//   loop never spins; a packet for it probes it at once, and is dropped
-//   ("absent:NAME" in the trace) rather than kept if nobody is there; and
-//   whatever was still queued for it is flushed when it goes, so the next
-//   station starts clean.
-// - Framing is by arrival: a station's write reaches the module at once, and
-//   the frame gap is measured between arrivals (input is not paced). Output
-//   is paced at the module's baud rate, 10 bits a byte, after --latency.
-//   A packet is complete only after the gap: the module stores and forwards.
+// - The line runs at the module's baud rate, 10 bits a byte, both ways: a
+//   module takes bytes from its station no faster than the line carries
+//   them, and the rest waits in the kernel, so the station's writes wait as
+//   they would on a real line. Bytes reach a station at the same rate, after
+//   --latency. --no-pacing takes and delivers bytes as fast as they come.
+//   Due bytes are taken and handed over together, a millisecond's worth at
+//   a time; the first byte of a packet goes out exactly when it is due.
+// - Framing is in line time: bytes with less than the frame gap between
+//   them on the line are one packet, however late the module reads them, so
+//   one write is one packet. A station that writes faster than its line
+//   carries still has its writes kept apart while the module's 16 KiB
+//   receive buffer holds them: bytes that come 10 ms or more after the last
+//   ones, with the buffer not full, start a packet of their own. A packet is
+//   complete only after the gap, or at once when the next write follows (the
+//   module stores and forwards). A packet holds at most 65,536 bytes. A
+//   master's longer run is dropped whole ("oversize"): its tail would carry
+//   no address. A slave's longer run is cut at the bound ("cut" in the
+//   trace), and each piece reaches the masters with the slave's address.
+// - Nothing is lost to a full queue: each module queues at most two packets
+//   for its station, and a packet that does not fit waits in its source
+//   module, which takes nothing more from its station meanwhile.
+// - Drops are traced and counted per module and cause (stats): "lost" to
+//   --loss, "unrouted" (no module has the address), "empty" (a master's
+//   address byte alone), "programming" (the receivers are in programming
+//   mode), "absent" (no station holds the receiving module), "oversize", and
+//   "undelivered" bytes still queued for a station that went away.
+// - Stations come and go. The simulator watches each station device for
+//   opens (inotify; without it, it looks once a second), and a module with
+//   no station is left out of poll(). A packet for it is dropped ("absent")
+//   rather than kept; what was still queued for it is dropped when it goes,
+//   so the next station starts clean. What a station wrote before closing
+//   is still taken, at the line's rate, and relayed.
 // - A master's packet of the address byte alone carries nothing: dropped
 //   ("empty"). Several masters may exist, with any addresses (a master's own
 //   address is not used for routing); a slave's packet goes to every master.
@@ -78,18 +121,18 @@ struct Module {
 //   is too, and such a packet usually reaches nobody), and what the module
 //   sends it (relayed packets, register replies) is garbled on the way out.
 // - Loss and corruption apply to relayed packets, not to register traffic,
-//   each delivery drawing from one seeded generator in packet order.
-// - Output a station does not read piles up to 64 KiB; beyond that the
-//   oldest bytes are dropped, as a module's buffer would overflow.
+//   each delivery drawing from one seeded generator in delivery order.
+// - One simulator per directory: a lock file in it keeps a second one out,
+//   and links left by a simulator that was killed are replaced.
 class Simulator {
 public:
     explicit Simulator(const Options& options);
-    ~Simulator(); // removes the links
+    ~Simulator(); // removes the links and the lock
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    // Checks the directory and the link names, then creates the
-    // pseudo-terminals and links. On failure nothing is left behind.
+    // Checks and locks the directory, checks the link names, then creates
+    // the pseudo-terminals and links. On failure nothing is left behind.
     bool start(std::string& error);
     // "NAME PATH" per module, then "ready".
     void announce() const;
@@ -103,26 +146,45 @@ private:
     Nanos now() const;
     Nanos sinceStart(Nanos t) const { return t - start_; }
     bool checkPlaces(std::string& error) const;
+    bool lockDirectory(std::string& error);
+    void unlockDirectory();
     void removeLinks();
-    Nanos pollTimeout(Nanos t) const;
-    void readStation(Module& m, Nanos t);
-    void stationGone(Module& m);
+    void watchStation(Module& m);
+    std::optional<Nanos> pollTimeout() const;
+    void readWatches(Nanos t);
     void probe(Module& m, Nanos t);
-    void handlePacket(std::size_t from, Bytes packet, Nanos t);
-    void flushOutput(Module& m, Nanos t);
+    // `unread`: what it wrote may still wait in the kernel.
+    void stationLeft(Module& m, Nanos t, bool unread = true);
+    void collect(std::size_t i, Nanos t);
+    void readStation(std::size_t i, Nanos t);
+    void dispatch(std::size_t i, Nanos t);
+    void deliver(std::size_t i, Nanos t);
+    bool deliverable(const Module& src) const;
+    void release(Module& m, Nanos t);
     void readConsole();
     void printStats() const;
     Module* find(const std::string& name);
+    void trace(Nanos t, const std::string& from, const std::string& to, const std::uint8_t* bytes,
+               std::size_t size, std::size_t length, const std::string& note);
     void trace(Nanos t, const std::string& from, const std::string& to, const Bytes& bytes,
-               const std::string& note);
+               const std::string& note) {
+        trace(t, from, to, bytes.data(), bytes.size(), bytes.size(), note);
+    }
 
     Options options_;
     std::vector<Module> modules_;
     Faults faults_;
     Nanos latency_ = 0;
     TraceSink trace_;
+    std::string traceLine_;
+    Bytes scratch_;
+    Bytes readBuffer_;
     Nanos start_ = 0;
+    int inotify_ = -1;
+    int lockFd_ = -1;
+    std::string lockPath_;
     bool consoleOpen_ = true;
+    bool consoleSkipping_ = false; // the rest of a refused line is still coming
     std::string consoleBuffer_;
     std::uint64_t dropped_ = 0;
     std::uint64_t corrupted_ = 0;

@@ -1,29 +1,43 @@
 #include "trace.h"
 
+#include <cerrno>
+
 namespace rava::sim {
 
-std::string formatTrace(Nanos sinceStart, const std::string& from, const std::string& to,
-                        const Bytes& bytes, const std::string& note) {
-    char time[32];
+void formatTrace(std::string& out, Nanos sinceStart, const std::string& from, const std::string& to,
+                 const std::uint8_t* bytes, std::size_t size, std::size_t length,
+                 const std::string& note) {
+    char head[64];
     const long long us = sinceStart / 1000;
-    std::snprintf(time, sizeof time, "%lld.%03lld", us / 1000, us % 1000);
+    std::snprintf(head, sizeof head, "%lld.%03lld ", us / 1000, us % 1000);
+    out.assign(head);
+    out += from.empty() ? "-" : from;
+    out += ' ';
+    out += to.empty() ? "-" : to;
+    out += ' ';
+    out += std::to_string(length);
+    out += ' ';
     static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        hex.push_back(digits[b >> 4]);
-        hex.push_back(digits[b & 15]);
+    if (size == 0)
+        out += '-';
+    for (std::size_t i = 0; i < size; ++i) {
+        out.push_back(digits[bytes[i] >> 4]);
+        out.push_back(digits[bytes[i] & 15]);
     }
-    std::string line = std::string(time) + ' ' + from + ' ' + (to.empty() ? "-" : to) + ' ' +
-                       std::to_string(bytes.size()) + ' ' + (hex.empty() ? "-" : hex);
-    if (!note.empty())
-        line += ' ' + note;
-    return line;
+    if (!note.empty()) {
+        out += ' ';
+        out += note;
+    }
 }
 
 TraceSink::~TraceSink() {
+    close();
+}
+
+void TraceSink::close() {
     if (file_ && owned_)
         std::fclose(file_);
+    file_ = nullptr;
 }
 
 bool TraceSink::open(const std::string& path) {
@@ -37,12 +51,18 @@ bool TraceSink::open(const std::string& path) {
     return file_ != nullptr;
 }
 
-void TraceSink::write(const std::string& line) {
+bool TraceSink::write(const std::string& line) {
     if (!file_)
-        return;
-    std::fputs(line.c_str(), file_);
-    std::fputc('\n', file_);
-    std::fflush(file_);
+        return true;
+    errno = 0;
+    const bool ok = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
+                    std::fputc('\n', file_) != EOF && std::fflush(file_) == 0;
+    if (!ok) {
+        const int error = errno ? errno : EIO;
+        close();
+        errno = error;
+    }
+    return ok;
 }
 
 } // namespace rava::sim
