@@ -4,7 +4,8 @@
 // the packets, one after the other, are the stream (an oversize packet of
 // the dropping mode keeps the first bytes of its run and counts the rest);
 // no packet is empty or longer than the bound; a packet closes only when
-// it is full or the line has been idle for the gap.
+// it is full, when the station's write ended, or when the line has been
+// idle for the gap.
 #include "framer.h"
 #include "fuzz_support.h"
 
@@ -25,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Nanos now = 0;
     Nanos lastFeed = -1;
     Packet p;
+    bool ended = false; // the station's write ended: the packet is due at once
 
     auto check = [&](const Packet& packet, bool lineIdle, Nanos at) {
         FUZZ_CHECK(!packet.bytes.empty());
@@ -37,9 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(!packet.oversize);
         else
             FUZZ_CHECK(!packet.cut);
-        // Closed early only when full.
-        if (!packet.cut)
+        // Closed early only when full or when the write ended.
+        if (!packet.cut && !ended)
             FUZZ_CHECK(lineIdle && at - lastFeed >= gap);
+        ended = false;
         FUZZ_CHECK(used + packet.length <= stream.size());
         for (std::size_t i = 0; i < packet.bytes.size(); ++i)
             FUZZ_CHECK(packet.bytes[i] == stream[used + i]);
@@ -53,6 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const bool lineIdle = op & 2;
             if (framer.take(now, lineIdle, p))
                 check(p, lineIdle, now);
+            continue;
+        }
+        if (op & 2) {
+            if ((op >> 2) & 1) {
+                ended = ended || framer.collecting();
+                framer.endPacket();
+                if (ended)
+                    FUZZ_CHECK(framer.deadline() == Nanos(0));
+            } else {
+                framer.seenIdle(now); // seen idle only now: the gap counts from here
+            }
             continue;
         }
         std::size_t n = 1 + in.byte() % 48;
