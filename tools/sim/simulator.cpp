@@ -91,7 +91,6 @@ Simulator::Simulator(const Options& options)
     for (const auto& def : options.modules)
         modules_.emplace_back(def, options);
     scratch_.reserve(kMaxPacket + 1);
-    start_ = now();
 }
 
 Simulator::~Simulator() {
@@ -211,7 +210,6 @@ bool Simulator::start(std::string& error) {
         }
         m.linked = true;
     }
-    start_ = now();
     return true;
 }
 
@@ -245,7 +243,7 @@ void Simulator::trace(Nanos t, const std::string& from, const std::string& to,
                       const std::string& note) {
     if (!trace_.active())
         return;
-    formatTrace(traceLine_, sinceStart(t), from, to, bytes, size, length, note);
+    formatTrace(traceLine_, t, from, to, bytes, size, length, note);
     if (!trace_.write(traceLine_))
         complain("cannot write trace '" + options_.trace + "': " + std::strerror(errno) +
                  "; tracing stops");

@@ -144,7 +144,6 @@ public:
 
 private:
     Nanos now() const;
-    Nanos sinceStart(Nanos t) const { return t - start_; }
     bool checkPlaces(std::string& error) const;
     bool lockDirectory(std::string& error);
     void unlockDirectory();
@@ -179,7 +178,6 @@ private:
     std::string traceLine_;
     Bytes scratch_;
     Bytes readBuffer_;
-    Nanos start_ = 0;
     int inotify_ = -1;
     int lockFd_ = -1;
     std::string lockPath_;

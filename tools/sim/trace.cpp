@@ -4,11 +4,11 @@
 
 namespace rava::sim {
 
-void formatTrace(std::string& out, Nanos sinceStart, const std::string& from, const std::string& to,
+void formatTrace(std::string& out, Nanos time, const std::string& from, const std::string& to,
                  const std::uint8_t* bytes, std::size_t size, std::size_t length,
                  const std::string& note) {
     char head[64];
-    const long long us = sinceStart / 1000;
+    const long long us = time / 1000;
     std::snprintf(head, sizeof head, "%lld.%03lld ", us / 1000, us % 1000);
     out.assign(head);
     out += from.empty() ? "-" : from;

@@ -10,12 +10,14 @@ namespace rava::sim {
 // One trace line, without the line break, into `out` (whose buffer is
 // reused):
 //   TIME FROM TO LENGTH HEX [NOTE]
-// TIME is milliseconds since the simulator started, with 3 decimals; FROM is
+// TIME is the system's monotonic clock in milliseconds with 3 decimals (the
+// clock of the station tool's own wire trace, so the two read side by side,
+// line against line); FROM is
 // "-" for no module, TO is "-" when the packet reached no station; LENGTH is
 // the packet's length, HEX its bytes (`size` of them, fewer than LENGTH when
 // only its head was kept) as one run of lowercase hex digits ("-" for none).
 // NOTE says why a packet went nowhere or what else happened to it.
-void formatTrace(std::string& out, Nanos sinceStart, const std::string& from, const std::string& to,
+void formatTrace(std::string& out, Nanos time, const std::string& from, const std::string& to,
                  const std::uint8_t* bytes, std::size_t size, std::size_t length,
                  const std::string& note = {});
 
