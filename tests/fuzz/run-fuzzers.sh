@@ -59,7 +59,10 @@ for t in "${targets[@]}"; do
         execs=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
     fi
     rate=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
-    crashes=$(find "$artifacts" -type f -newer "$log.start" 2>/dev/null | wc -l)
+    # Crashes, leaks, time-outs and running out of memory; a slow unit is
+    # kept too but is not a failure.
+    crashes=$(find "$artifacts" -type f -newer "$log.start" \( -name 'crash-*' -o -name 'leak-*' \
+        -o -name 'timeout-*' -o -name 'oom-*' \) 2>/dev/null | wc -l)
     printf '%-18s %14s %10s %8s\n' "$t" "${execs:-?}" "${rate:-?}" "$crashes"
     if [ "$rc" -ne 0 ]; then
         status=1
