@@ -102,6 +102,7 @@ private slots:
         ch_ = std::make_unique<TimedChannel>();
         settings_.setMode(Mode::Slave);
         settings_.setRemoteAddress(0);
+        settings_.setLineSetting(kDefaultLineSetting); // 50 ms between lines
         log_.clear();
         lines_.clear();
         sender_ = std::make_unique<TextSender>(*ch_, settings_);
