@@ -1,5 +1,6 @@
 // Framer and pacer timing, which a test through the pseudo-terminals
 // cannot pin down to the nanosecond.
+#include "args.h"
 #include "framer.h"
 #include "pacer.h"
 
@@ -36,7 +37,6 @@ private slots:
         // The first byte exactly when due, then a millisecond's worth per
         // wake-up, the schedule never drifting from the line's.
         QCOMPARE(*p.deadline(), c);
-        QCOMPARE(p.due(c - 1), std::size_t(0));
         Nanos t = 0, last = 0;
         std::size_t sent = 0, wakes = 0;
         while (t < kSecond) {

