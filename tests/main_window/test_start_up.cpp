@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTemporaryFile>
 
 using namespace rava;
 
@@ -73,6 +74,17 @@ private slots:
         QVERIFY(!window->settings().isMaster());
         QVERIFY(!get("Text12")->isEnabled());
         QCOMPARE(window->settings().remoteAddress(), 0);
+    }
+
+    void portTipSaysWhetherEachDeviceIsThere() {
+        QTemporaryFile device;
+        QVERIFY(device.open());
+        const QString path = device.fileName();
+        qputenv("RAVA2_COM2", path.toLocal8Bit());
+        QCOMPARE(portListTip().section('\n', 1, 1), "COM 2: " + path + " (present)");
+        device.remove();
+        QCOMPARE(portListTip().section('\n', 1, 1), "COM 2: " + path + " (missing)");
+        qunsetenv("RAVA2_COM2");
     }
 
     void keysMoveBetweenEnabledTabs() {
