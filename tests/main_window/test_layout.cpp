@@ -1,5 +1,5 @@
-// The window as created: its controls and their kinds, a sample of places,
-// the tab strip, and the user guide text.
+// The window as created: controls inside their holders and apart, captions
+// not cut off, and the user guide text.
 #include "main_window/user_guide.h"
 #include "window_helpers.h"
 
@@ -8,22 +8,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <tuple>
 
 using namespace rava;
-
-namespace {
-
-// The named controls placed directly on `holder`.
-QList<QWidget*> named(QWidget* holder) {
-    QList<QWidget*> kids;
-    for (QWidget* w : holder->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (!w->objectName().isEmpty())
-            kids << w;
-    return kids;
-}
-
-} // namespace
 
 class LayoutTest : public test::WindowTest {
     Q_OBJECT
@@ -40,7 +26,9 @@ private slots:
         QStringList faults;
         auto check = [&](QWidget* holder, const QRect& room) {
             QList<QWidget*> solid;
-            for (QWidget* w : named(holder)) {
+            for (QWidget* w : holder->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (w->objectName().isEmpty())
+                    continue;
                 if (!room.contains(w->geometry()))
                     faults << w->objectName() + " outside " + holder->objectName();
                 if (!qobject_cast<QLabel*>(w))
@@ -73,51 +61,15 @@ private slots:
                 const int need = label->wordWrap() ? label->heightForWidth(label->width())
                                                    : label->sizeHint().height();
                 if (need - QFontMetrics(label->font()).descent() > label->height())
-                    faults << QStringLiteral("%1 needs %2 px, has %3")
-                                  .arg(label->objectName())
-                                  .arg(need)
-                                  .arg(label->height());
+                    faults << label->objectName();
             } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
                 const QFontMetrics fm(button->font());
                 const int extra = qobject_cast<QPushButton*>(w) ? 4 : 18; // box or circle
-                const int need = fm.horizontalAdvance(button->text()) + extra;
-                if (need > button->width())
-                    faults << QStringLiteral("%1 needs %2 px, has %3")
-                                  .arg(button->objectName())
-                                  .arg(need)
-                                  .arg(button->width());
+                if (fm.horizontalAdvance(button->text()) + extra > button->width())
+                    faults << button->objectName();
             }
         }
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1String("; "))));
-    }
-
-    void windowAndTabRow() {
-        QCOMPARE(window->windowTitle(), QStringLiteral("Rava 2 Demo 1.2"));
-        QCOMPARE(window->minimumSize(), QSize(794, 575));
-        QCOMPARE(window->maximumSize(), QSize(794, 575));
-        TabStrip* strip = window->tabStrip();
-        QTabBar* bar = strip->tabBar();
-        QCOMPARE(bar->count(), 7);
-        QCOMPARE(bar->tabText(5), QStringLiteral("Polling"));
-        // One row, within the strip, painted over the pages.
-        QCOMPARE(bar->tabRect(6).top(), bar->tabRect(0).top());
-        QVERIFY(bar->tabRect(6).right() < strip->width());
-        QVERIFY(strip->page(0)->geometry().contains(QPoint(10, 10)));
-        QCOMPARE(strip->childAt(QPoint(10, 10)), static_cast<QWidget*>(bar));
-        // A label in a bold frame keeps the window's plain font.
-        QVERIFY(get("Frame2")->font().bold());
-        QVERIFY(!get("Label4")->font().bold());
-        QVERIFY(!get<QLabel>("Image1")->pixmap().isNull());
-        QVERIFY(!get<QLabel>("Image4")->pixmap().isNull());
-    }
-
-    void onlyTheCurrentPageIsShown() {
-        QVERIFY(get("Combo1")->isVisible() && !get("Command4")->isVisible());
-        clickTab(Tab::SendText);
-        QCOMPARE(currentTab(), Tab::SendText);
-        QVERIFY(get("Command4")->isVisible() && !get("Combo1")->isVisible());
-        // The right column stays whatever the tab.
-        QVERIFY(get("Command2")->isVisible() && get("Image4")->isVisible());
     }
 
     void userGuideIsExact() {
@@ -130,14 +82,13 @@ private slots:
         const QString b = QStringLiteral(" ");
         QCOMPARE(lines[7],
                  b.repeated(5) + "J1" + b.repeated(13) + "J2" + b.repeated(14) + "Baud Rate");
-        QCOMPARE(lines[9],
-                 b.repeated(5) + "Open" + b.repeated(8) + "Open" + b.repeated(10) + "9600");
-        QCOMPARE(lines[10],
-                 b.repeated(5) + "Open" + b.repeated(8) + "Closed" + b.repeated(8) + "19200");
-        QCOMPARE(lines[11],
-                 b.repeated(5) + "Closed" + b.repeated(6) + "Open" + b.repeated(10) + "57600");
-        QCOMPARE(lines[12],
-                 b.repeated(5) + "Closed" + b.repeated(6) + "Closed" + b.repeated(8) + "115200");
+        const char* jumpers[][3] = {{"Open", "Open", "9600"},
+                                    {"Open", "Closed", "19200"},
+                                    {"Closed", "Open", "57600"},
+                                    {"Closed", "Closed", "115200"}};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(lines[9 + i], b.repeated(5) + QString(jumpers[i][0]).leftJustified(12) +
+                                       QString(jumpers[i][1]).leftJustified(14) + jumpers[i][2]);
         for (int empty : {1, 5, 6, 8, 13, 14, 16, 19, 21, 23})
             QVERIFY2(lines[empty].isEmpty(), qPrintable(QString::number(empty + 1)));
         QVERIFY(lines[26].startsWith(QLatin1String("When the slave receives the command,")));

@@ -1,8 +1,6 @@
-// Start-up, the two lists of the "Set up" tab, the remote address box, the
-// master/slave enabling, Info, tab locking and Exit.
+// The remote address box and the enabling that follows Master and Slave.
 #include "window_helpers.h"
 
-#include <QComboBox>
 #include <QLineEdit>
 #include <tuple>
 
@@ -32,41 +30,6 @@ private slots:
     void init() { start(); }
     void cleanup() { window.reset(); }
 
-    void startUpState() {
-        QCOMPARE(currentTab(), Tab::SetUp);
-        QCOMPARE(get<QComboBox>("Combo1")->currentText(), QString("COM 1"));
-        QCOMPARE(get<QComboBox>("Combo2")->currentText(), QString("115200,none,8,1"));
-        for (SerialChannel* ch : channels()) {
-            QCOMPARE(ch->port(), 1);
-            QCOMPARE(ch->settings(), QString("115200,n,8,1"));
-            QVERIFY(!ch->isOpen());
-        }
-        QVERIFY(window->settings().isMaster());
-        QCOMPARE(window->settings().remoteAddress(), 0);
-        QVERIFY(get<QLineEdit>("Text12")->text().isEmpty());
-    }
-
-    void lineSettingReachesAllFourChannels() {
-        const std::tuple<int, const char*, const char*> rows[] = {
-            {2, "9600.even,8,1", "9600,e,8,1"}, {4, "19200.odd,8,1", "19200,o,8,1"}};
-        for (const auto& [index, shown, settings] : rows) {
-            auto* list = get<QComboBox>("Combo2");
-            list->setCurrentIndex(index);
-            QCOMPARE(list->currentText(), QString(shown));
-            for (SerialChannel* ch : channels())
-                QCOMPARE(ch->settings(), QString(settings));
-        }
-    }
-
-    void portChoiceLeavesTheProgrammingChannelOnPort1() {
-        get<QComboBox>("Combo1")->setCurrentIndex(2);
-        StationLink& link = window->link();
-        for (SerialChannel* ch :
-             {&link.textChannel(), &link.imageChannel(), &link.pollingChannel()})
-            QCOMPARE(ch->port(), 3);
-        QCOMPARE(link.programmingChannel().port(), 1);
-    }
-
     // Every change of the box is filtered at once; pages see the result.
     void remoteAddressIsFilteredAtEveryKey() {
         auto* box = get<QLineEdit>("Text12");
@@ -81,12 +44,9 @@ private slots:
             QCOMPARE(settings.remoteAddress(), address);
         }
         click("Option2");
-        QVERIFY(!settings.isMaster());
-        QVERIFY(box->text().isEmpty());
-        QCOMPARE(settings.remoteAddress(), 0);
+        QVERIFY(!settings.isMaster() && box->text().isEmpty() && settings.remoteAddress() == 0);
         click("Option1");
-        QVERIFY(settings.isMaster());
-        QCOMPARE(settings.remoteAddress(), 0);
+        QVERIFY(settings.isMaster() && settings.remoteAddress() == 0);
     }
 
     void enablingFollowsTheMode() {
@@ -105,36 +65,6 @@ private slots:
         // Controls outside the table keep their state.
         QVERIFY(!get("Command4")->isEnabled());
         QVERIFY(get("Command3")->isEnabled());
-    }
-
-    void infoAndPageErrorsGoThroughTheMessenger() {
-        click("Command2");
-        QCOMPARE(messages.infoTitles, QStringList{"2002 Rava 2 Demo - Version 1.2"});
-        window->context().messenger->error("from a page");
-        QCOMPARE(messages.errors, QStringList{"from a page"});
-    }
-
-    void lockedTabsCannotBeChosen() {
-        window->context().lockTabs(Tab::SetUp, true);
-        for (int i = 0; i < kTabCount; ++i)
-            QCOMPARE(window->tabStrip()->isTabEnabled(i), i == int(Tab::SetUp));
-        clickTab(Tab::SendImage);
-        QCOMPARE(currentTab(), Tab::SetUp);
-        window->context().lockTabs(Tab::SetUp, false);
-        clickTab(Tab::SendImage);
-        QCOMPARE(currentTab(), Tab::SendImage);
-    }
-
-    void exitClosesTheWindow() {
-        click("Command1");
-        QVERIFY(!window->isVisible());
-    }
-
-private:
-    QList<SerialChannel*> channels() {
-        StationLink& link = window->link();
-        return {&link.textChannel(), &link.imageChannel(), &link.pollingChannel(),
-                &link.programmingChannel()};
     }
 };
 

@@ -2,10 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
-
-#include <QElapsedTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -76,13 +75,13 @@ QStringList SimProcess::command(const QString& line, int timeoutMs) {
 bool SimProcess::waitStations(const QStringList& modules, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        const QStringList lines = command(QStringLiteral("stats")).filter(" station=open ");
-        const QString open = QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
-        int seen = 0;
-        for (const QString& m : modules)
-            seen += open.contains("\nstats " + m.section(':', 0, 0) + ' ');
-        if (seen == modules.size() || deadline.hasExpired())
-            return seen == modules.size();
+        const QString open =
+            '\n' + command(QStringLiteral("stats")).filter(" station=open ").join('\n');
+        const bool all = std::all_of(modules.begin(), modules.end(), [&](const QString& m) {
+            return open.contains("\nstats " + m.section(':', 0, 0) + ' ');
+        });
+        if (all || deadline.hasExpired())
+            return all;
         QTest::qWait(10);
     }
 }
@@ -99,18 +98,11 @@ QStringList SimProcess::trace() const {
                : QStringList();
 }
 
-QString SimProcess::errors() {
-    errors_ += QString::fromLocal8Bit(proc_.readAllStandardError());
-    return errors_;
-}
-
 QStringList SimProcess::waitTrace(int count, int timeoutMs) const {
     QDeadlineTimer deadline(timeoutMs);
-    QStringList lines = trace();
-    while (lines.size() < count && !deadline.hasExpired()) {
+    QStringList lines;
+    while ((lines = trace()).size() < count && !deadline.hasExpired())
         QTest::qWait(5);
-        lines = trace();
-    }
     return lines;
 }
 
@@ -123,7 +115,8 @@ int SimProcess::stop(int signal, int timeoutMs) {
 
 Station openStation(int port, const QString& path, const QString& settings) {
     qputenv(QByteArray("RAVA2_COM" + QByteArray::number(port)).constData(), path.toLocal8Bit());
-    auto ch = std::make_unique<SerialChannel>(QStringLiteral("station%1").arg(port), QStringLiteral("the station channel"), 1);
+    auto ch = std::make_unique<SerialChannel>(QStringLiteral("station%1").arg(port),
+                                              QStringLiteral("the station channel"), 1);
     ch->setPort(port);
     QString error;
     if (!ch->setSettings(settings.isEmpty() ? QStringLiteral("115200,n,8,1") : settings) ||
@@ -165,9 +158,8 @@ QByteArray readRaw(int fd, qsizetype count, int timeoutMs) {
     char buf[65536];
     while (got.size() < count && !quiet.hasExpired(timeoutMs)) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
-            continue;
-        const ssize_t n = ::read(fd, buf, size_t(qMin<qsizetype>(count - got.size(), sizeof buf)));
+        const size_t want = size_t(qMin<qsizetype>(count - got.size(), sizeof buf));
+        const ssize_t n = ::poll(&p, 1, 20) > 0 ? ::read(fd, buf, want) : 0;
         if (n > 0) {
             got.append(buf, n);
             quiet.restart();
@@ -184,17 +176,15 @@ FlatOutWriter::FlatOutWriter(int fd, QByteArray bytes) : bytes_(std::move(bytes)
         qsizetype at = 0;
         while (at < bytes_.size() && !stop_) {
             const ssize_t n = ::write(fd, bytes_.constData() + at, size_t(bytes_.size() - at));
-            if (n > 0) {
+            pollfd p{fd, POLLOUT, 0};
+            if (n > 0)
                 written_ = at += n;
-            } else if (n < 0 && errno == EAGAIN) {
-                pollfd p{fd, POLLOUT, 0};
+            else if (errno == EAGAIN || errno == EINTR)
                 ::poll(&p, 1, 50);
-            } else if (n < 0 && errno != EINTR) {
+            else
                 break;
-            }
         }
         ms_ = clock.elapsed();
-        done_ = true;
     });
 }
 
@@ -212,10 +202,9 @@ QByteArray pattern(qsizetype size) {
 
 long memoryKb(qint64 pid, const char* field) {
     QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
     const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : f.readAll().split('\n'))
+    for (const QByteArray& line :
+         f.open(QIODevice::ReadOnly) ? f.readAll().split('\n') : QList<QByteArray>())
         if (line.startsWith(prefix))
             return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
     return -1;

@@ -15,13 +15,12 @@ namespace rava::test {
 
 Pty::Pty() {
     fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0)
-        return;
-    if (grantpt(fd_) != 0 || unlockpt(fd_) != 0) {
+    if (fd_ >= 0 && (grantpt(fd_) != 0 || unlockpt(fd_) != 0)) {
         ::close(fd_);
         fd_ = -1;
-        return;
     }
+    if (fd_ < 0)
+        return;
     path_ = QString::fromLocal8Bit(ptsname(fd_));
     // Raw line on the station side too, so no byte is translated.
     termios t{};
@@ -59,13 +58,9 @@ QByteArray Pty::receive(int count, int timeoutMs) {
     do {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n <= 0)
-                break;
+        for (ssize_t n; (n = ::read(fd_, buf, sizeof buf)) > 0;)
             got.append(buf, int(n));
-        }
-        if ((count == 0 && !got.isEmpty()) || (count > 0 && got.size() >= count))
+        if (got.size() >= qMax(count, 1))
             break;
         pollfd p{fd_, POLLIN, 0};
         ::poll(&p, 1, 2);
@@ -82,39 +77,26 @@ bool Pty::stationOpen() {
 bool Pty::waitStationOpen(bool open, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
-    while (stationOpen() != open) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
+    while (stationOpen() != open && clock.elapsed() <= timeoutMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(2);
     }
-    return true;
+    return stationOpen() == open;
 }
 
 int Pty::stationBaud() {
     termios t{};
-    if (tcgetattr(fd_, &t) != 0)
-        return -1;
-    switch (cfgetospeed(&t)) {
-    case B9600:
-        return 9600;
-    case B19200:
-        return 19200;
-    case B38400:
-        return 38400;
-    case B57600:
-        return 57600;
-    case B115200:
-        return 115200;
-    default:
-        return 0;
-    }
+    const std::pair<speed_t, int> speeds[] = {
+        {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    for (const auto& [speed, baud] : speeds)
+        if (tcgetattr(fd_, &t) == 0 && cfgetospeed(&t) == speed)
+            return baud;
+    return 0;
 }
 
 char Pty::stationParity() {
     termios t{};
-    if (tcgetattr(fd_, &t) != 0)
-        return '?';
+    tcgetattr(fd_, &t);
     // The pty driver drops PARENB; the channel marks parity checking in the
     // input flags instead.
     if (!(t.c_iflag & INPCK))
