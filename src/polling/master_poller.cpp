@@ -42,15 +42,11 @@ void MasterPoller::setHold(int ms) {
 bool MasterPoller::start() {
     if (isRunning() || !channel_)
         return false;
-    if (!channel_->isOpen()) {
-        QString error;
-        if (!channel_->open(&error)) {
-            channel_->close();
-            emit failed(PollFailure::OpenFailed, error);
-            return false;
-        }
+    QString error;
+    if (!collector_.openAndStart(&error)) {
+        emit failed(PollFailure::OpenFailed, error);
+        return false;
     }
-    collector_.start();
     row_ = 1;
     state_ = State::NoRowsYet;
     emit runningChanged(true);

@@ -36,6 +36,17 @@ void MessageCollector::start() {
     state_ = State::Idle;
 }
 
+bool MessageCollector::openAndStart(QString* error) {
+    if (!channel_)
+        return false;
+    if (!channel_->isOpen() && !channel_->open(error)) {
+        channel_->close();
+        return false;
+    }
+    start();
+    return true;
+}
+
 void MessageCollector::stop() {
     if (state_ == State::Stopped)
         return;

@@ -45,6 +45,10 @@ public:
     // Listens on the channel (which must be open): input waiting from before
     // is thrown away, and every later byte is collected.
     void start();
+    // Opens the channel unless it is open already, then starts listening.
+    // False, with the reason in `error` and the channel closed, when it
+    // cannot be opened.
+    bool openAndStart(QString* error);
     // Stops listening; a message under way is dropped.
     void stop();
 

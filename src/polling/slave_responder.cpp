@@ -42,15 +42,11 @@ void SlaveResponder::setHold(int ms) {
 bool SlaveResponder::listen() {
     if (listening_ || !channel_)
         return false;
-    if (!channel_->isOpen()) {
-        QString error;
-        if (!channel_->open(&error)) {
-            channel_->close();
-            emit failed(PollFailure::OpenFailed, error);
-            return false;
-        }
+    QString error;
+    if (!collector_.openAndStart(&error)) {
+        emit failed(PollFailure::OpenFailed, error);
+        return false;
     }
-    collector_.start();
     listening_ = true;
     emit listeningChanged(true);
     return true;

@@ -9,6 +9,7 @@
 #include "sim/sim_process.h"
 #include "support/pty.h"
 #include "support/recording.h"
+#include "window_station.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -34,34 +35,9 @@ const QString kReceiveIdle = QStringLiteral(
     "window below.");
 const QString kRegisterFailed = QStringLiteral("Operation failed. Check the settings!");
 
-// One station: a window whose messages are kept, on the devices given.
-struct Station {
-    test::RecordingMessenger messages;
-    std::unique_ptr<MainWindow> win;
-
-    explicit Station(const QString& com1) {
-        qputenv("RAVA2_COM1", com1.toLocal8Bit());
-        win = std::make_unique<MainWindow>();
-        win->setMessenger(&messages);
-    }
-    template <typename T = QWidget> T* at(const char* name) const {
-        T* w = win->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
-    void click(const char* name) const { QTest::mouseClick(at<QPushButton>(name), Qt::LeftButton); }
-    bool allTabsEnabled() const {
-        for (int i = 0; i < win->tabStrip()->count(); ++i)
-            if (!win->tabStrip()->isTabEnabled(i))
-                return false;
-        return true;
-    }
-    bool channelsClosed() const {
-        StationLink& l = win->link();
-        return !l.textChannel().isOpen() && !l.imageChannel().isOpen() &&
-               !l.pollingChannel().isOpen() && !l.programmingChannel().isOpen();
-    }
+// One station, with what these cases do on the text, polling and register tabs.
+struct Station : test::WindowStation {
+    using WindowStation::WindowStation;
     // Row 1 of the poll table checked, polling address 5 with command X.
     void pollRowOne() const {
         at<QCheckBox>("Check1_1")->setChecked(true);

@@ -9,6 +9,7 @@
 #include "sim/sim_process.h"
 #include "support/pty.h"
 #include "support/recording.h"
+#include "window_station.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -30,34 +31,8 @@ const QString kCheckSettings = QStringLiteral(
     "Check the settings! You may have set different baud rate speed for the transmitter and "
     "the receiver!");
 
-struct Station {
-    test::RecordingMessenger messages;
-    std::unique_ptr<MainWindow> win;
-
-    explicit Station(const QString& com1) {
-        qputenv("RAVA2_COM1", com1.toLocal8Bit());
-        win = std::make_unique<MainWindow>();
-        win->setMessenger(&messages);
-    }
-    QWidget* at(const char* name) const {
-        QWidget* w = win->findChild<QWidget*>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
-    void click(const char* name) const { QTest::mouseClick(at(name), Qt::LeftButton); }
-    QString text(const char* name) const { return at(name)->property("text").toString(); }
-    bool allTabsEnabled() const {
-        for (int i = 0; i < win->tabStrip()->count(); ++i)
-            if (!win->tabStrip()->isTabEnabled(i))
-                return false;
-        return true;
-    }
-    bool channelsClosed() const {
-        StationLink& l = win->link();
-        return !l.textChannel().isOpen() && !l.imageChannel().isOpen() &&
-               !l.pollingChannel().isOpen() && !l.programmingChannel().isOpen();
-    }
+struct Station : test::WindowStation {
+    using WindowStation::WindowStation;
     void choose(const QString& path) {
         win->setFileChooser([path](const QString&, const QString&) { return path; });
         click("Command7");
