@@ -145,23 +145,30 @@ private slots:
         ::close(slave);
     }
 
-    void dropsAreTracedAndCounted() {
-        SimProcess sim({"--no-pacing", "--loss", "0.5", "M=master:0", "S=slave:7"});
+    void dropsAreTracedAndCountedAndDamageNeverArrives() {
+        SimProcess sim({"--no-pacing", "--loss", "0.3", "--corrupt", "0.05", "M=master:0",
+                        "S=slave:7"});
         const auto st = sim.startWithStations({"M", "S"});
         QVERIFY(!st.empty());
-        for (int i = 0; i < 20; ++i) {
-            QVERIFY(sendPacket(sim, *st[0], withAddress(7, "down")));
-            QVERIFY(sendPacket(sim, *st[1], "up"));
+        const QByteArray downPayload = range('A', 'A' + 24), upPayload = range('a', 'a' + 24);
+        for (int i = 0; i < 30; ++i) {
+            QVERIFY(sendPacket(sim, *st[0], withAddress(7, downPayload)));
+            QVERIFY(sendPacket(sim, *st[1], upPayload));
         }
         const QByteArray down = receive(*st[1], 0, 300), up = receive(*st[0], 0, 300);
         const QStringList lines = sim.trace();
-        const int lostDown = int(lines.filter(" lost:S").size());
-        const int lostUp = int(lines.filter(" lost:M").size());
-        QVERIFY(lostDown > 0 && lostUp > 0 && lostDown < 20 && lostUp < 20);
-        QCOMPARE(down.size(), qsizetype(4 * (20 - lostDown)));
-        QCOMPARE(up.size(), qsizetype(3 * (20 - lostUp)));
-        QCOMPARE(statsOf(sim, "M").value("lost").toInt(), lostDown);
-        QCOMPARE(statsOf(sim, "S").value("lost").toInt(), lostUp);
+        const auto count = [&](const char* what) { return int(lines.filter(what).size()); };
+        const int lostDown = count(" lost:S"), lostUp = count(" lost:M");
+        const int badDown = count(" checksum:S:"), badUp = count(" checksum:M:");
+        QVERIFY(lostDown > 0 && lostUp > 0 && badDown > 0 && badUp > 0);
+        // What gets through is whole and unchanged; a damaged packet is gone.
+        QCOMPARE(down, downPayload.repeated(30 - lostDown - badDown));
+        QCOMPARE(up, withAddress(7, upPayload).repeated(30 - lostUp - badUp));
+        const auto m = statsOf(sim, "M"), s = statsOf(sim, "S");
+        QCOMPARE(m.value("lost").toInt(), lostDown);
+        QCOMPARE(s.value("lost").toInt(), lostUp);
+        QCOMPARE(m.value("rejected").toInt(), badDown);
+        QCOMPARE(s.value("rejected").toInt(), badUp);
     }
 
     void anOverlongConsoleLineIsRefusedOnceAndWhole() {

@@ -161,7 +161,8 @@ std::string usage() {
            "  --no-pacing       take and deliver bytes at once instead of at the line's\n"
            "                    speed (nothing is dropped: full queues hold back input)\n"
            "  --loss P          drop a packet with probability P (0-1)\n"
-           "  --corrupt P       flip one bit of a byte with probability P (0-1)\n"
+           "  --corrupt P       flip one bit of a byte with probability P (0-1); the\n"
+           "                    receiving module's checksum then throws the packet away\n"
            "  --latency MS      delay every delivery by MS milliseconds\n"
            "  --seed N          seed of the fault generator (default 1)\n"
            "  --trace FILE      one line per packet to FILE ('-': standard output)\n"
@@ -174,7 +175,7 @@ std::string usage() {
            "                    address and parity registers)\n"
            "  baud NAME N       change a module's baud rate\n"
            "  loss P | corrupt P | latency MS\n"
-           "  stats             packets and bytes per module, drops by cause, corrupted\n"
+           "  stats             packets and bytes per module, drops by cause\n"
            "\n"
            "One simulator per directory: DIR/.rava2-sim.lock keeps a second one out.\n";
 }

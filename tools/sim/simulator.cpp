@@ -555,10 +555,14 @@ void Simulator::deliver(std::size_t i, Nanos t) {
                 it = waiting.erase(it);
                 continue;
             }
+            // The receiving module checks every radio packet and throws a
+            // damaged one away: bit errors show to the station as a loss.
             if (const int n = faults_.damage(scratch_)) {
-                dst.stats.corrupted += std::uint64_t(n);
-                corrupted_ += std::uint64_t(n);
-                note = join(note, "corrupted:" + std::to_string(n));
+                src.stats.rejected++;
+                trace(t, src.name, "",  scratch_,
+                      join("checksum:" + dst.name + ":" + std::to_string(n), note));
+                it = waiting.erase(it);
+                continue;
             }
         }
         // The station reads its line at its own setting: a mismatch garbles.
@@ -740,6 +744,7 @@ void Simulator::printStats() const {
         const auto line = m.port.stationLine();
         const ModuleStats& s = m.stats;
         total.lost += s.lost;
+        total.rejected += s.rejected;
         total.unrouted += s.unrouted;
         total.empty += s.empty;
         total.programming += s.programming;
@@ -753,14 +758,14 @@ void Simulator::printStats() const {
             (line ? describe(*line) : "?") + " in_packets=" + std::to_string(s.inPackets) +
             " in_bytes=" + std::to_string(s.inBytes) + " out_packets=" +
             std::to_string(s.outPackets) + " out_bytes=" + std::to_string(s.outBytes) +
-            " dropped=" + std::to_string(s.dropped) + " corrupted=" + std::to_string(s.corrupted) +
-            " lost=" + std::to_string(s.lost) + " unrouted=" + std::to_string(s.unrouted) +
+            " dropped=" + std::to_string(s.dropped) + " lost=" + std::to_string(s.lost) +
+            " rejected=" + std::to_string(s.rejected) + " unrouted=" + std::to_string(s.unrouted) +
             " empty=" + std::to_string(s.empty) + " programming=" + std::to_string(s.programming) +
             " absent=" + std::to_string(s.absent) + " oversize=" + std::to_string(s.oversize) +
             " undelivered=" + std::to_string(s.undelivered));
     }
     say("ok stats dropped=" + std::to_string(dropped_) +
-        " corrupted=" + std::to_string(corrupted_) + " lost=" + std::to_string(total.lost) +
+        " lost=" + std::to_string(total.lost) + " rejected=" + std::to_string(total.rejected) +
         " unrouted=" + std::to_string(total.unrouted) + " empty=" + std::to_string(total.empty) +
         " programming=" + std::to_string(total.programming) +
         " absent=" + std::to_string(total.absent) + " oversize=" + std::to_string(total.oversize) +

@@ -23,8 +23,8 @@ struct ModuleStats {
     std::uint64_t outPackets = 0;  // packets queued for its station
     std::uint64_t outBytes = 0;    // bytes written to its station
     std::uint64_t dropped = 0;     // packets of its station that reached no one
-    std::uint64_t corrupted = 0;   // bytes damaged on the way to its station
     std::uint64_t lost = 0;        // deliveries lost on the radio (--loss)
+    std::uint64_t rejected = 0;    // deliveries damaged on the radio (--corrupt)
     std::uint64_t unrouted = 0;    // packets for an address no module has
     std::uint64_t empty = 0;       // a master's packet of the address alone
     std::uint64_t programming = 0; // packets for modules in programming mode
@@ -121,7 +121,9 @@ struct Module {
 //   is too, and such a packet usually reaches nobody), and what the module
 //   sends it (relayed packets, register replies) is garbled on the way out.
 // - Loss and corruption apply to relayed packets, not to register traffic,
-//   each delivery drawing from one seeded generator in delivery order.
+//   each delivery drawing from one seeded generator in delivery order. As
+//   the module checksums every radio packet, a damaged delivery is thrown
+//   away by the receiving module: no station ever reads damaged bytes.
 // - One simulator per directory: a lock file in it keeps a second one out,
 //   and links left by a simulator that was killed are replaced.
 class Simulator {
@@ -185,7 +187,6 @@ private:
     bool consoleSkipping_ = false; // the rest of a refused line is still coming
     std::string consoleBuffer_;
     std::uint64_t dropped_ = 0;
-    std::uint64_t corrupted_ = 0;
 };
 
 } // namespace rava::sim
