@@ -67,11 +67,6 @@ private slots:
             lines_.append(QStringLiteral("%1:%2").arg(s).arg(QString::fromLatin1(l.toHex())));
         });
     }
-    void cleanup() {
-        form_.reset();
-        sender_.reset();
-        rx_.reset();
-    }
 
     // Each line leaves as one write ending in CR LF, whatever ended it in
     // the file, behind the remote address on a master; the writes are
