@@ -31,11 +31,9 @@ private slots:
     void masterSendsFileToSlave() {
         QFETCH(int, setting);
         SimProcess sim({"--baud", QTest::currentDataTag(), "master=master:0", "slave=slave:7"});
-        QVERIFY(sim.start());
         const QString line = QString::fromLatin1(kLineSettings[size_t(setting)].settings);
-        auto master = test::openStation(1, sim.linkPath(QStringLiteral("master")), line);
-        auto slave = test::openStation(2, sim.linkPath(QStringLiteral("slave")), line);
-        QVERIFY(master && slave);
+        auto stations = sim.startWithStations({"master:" + line, "slave:" + line});
+        QCOMPARE(stations.size(), size_t(2));
         // Lines of every byte value but CR and LF, some of them empty.
         QByteArray bytes;
         for (int i = 0, next = 0; i < 60; ++i) {
@@ -46,10 +44,10 @@ private slots:
         StationSettings station;
         station.setLineSetting(setting);
         station.setRemoteAddress(7);
-        text::TextSender sender(*master, station);
-        QVERIFY(sender.send(test::writeFile(dir_, QStringLiteral("lines.txt"), bytes)));
+        text::TextSender sender(*stations[0], station);
+        QVERIFY(sender.sendBytes(bytes));
         // The slave gets the file as it is: the simulator takes the addresses.
-        QCOMPARE(test::receive(*slave, bytes.size(), 60000), bytes);
+        QCOMPARE(test::receive(*stations[1], bytes.size(), 60000), bytes);
     }
 
     // A Unix text file: every line a packet of its own, with CR LF. The
