@@ -1,13 +1,17 @@
+// The serial channel on a pseudo-terminal and, through the module
+// simulator, beside the simulator's trace.
 #include "link/serial_channel.h"
 #include "link/station_link.h"
 #include "link/station_settings.h"
 #include "link/wire_trace.h"
+#include "sim/sim_process.h"
 #include "support/pty.h"
+#include "support/recording.h"
+#include "text_transfer/text_sender.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <memory>
+#include <numeric>
 
 using namespace rava;
 using rava::test::Pty;
@@ -15,28 +19,29 @@ using rava::test::Pty;
 namespace {
 
 // A channel on port 1, which points at the station side of `pty`.
-std::unique_ptr<SerialChannel> channelOn(const Pty& pty, const char* name = "MSComm1") {
+std::unique_ptr<SerialChannel> channelOn(const Pty& pty, const QString& name = "MSComm1") {
     qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
-    const QString n = QLatin1String(name);
-    return std::make_unique<SerialChannel>(n, "the " + n + " channel", 1);
+    return std::make_unique<SerialChannel>(name, "the " + name + " channel", 1);
 }
 
-QByteArray everyByte() {
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all.append(char(i));
+const QByteArray kEveryByte = [] {
+    QByteArray all(256, 0);
+    std::iota(all.begin(), all.end(), 0);
     return all;
-}
+}();
 
-// Everything the channel delivers within `ms`, up to `count` bytes.
-QByteArray readFrom(Channel& ch, int count, int ms = 3000) {
-    QByteArray got;
-    QDeadlineTimer deadline(ms);
-    while (got.size() < count && !deadline.hasExpired()) {
-        QTest::qWait(5);
-        got += ch.readAll();
-    }
-    return got;
+// The lines of a trace whose second and third fields are `from` and `to`:
+// "TIME CHANNEL DIRECTION LENGTH HEX", the simulator's "TIME FROM TO LENGTH HEX".
+QList<QByteArrayList> traced(const QString& path, const QByteArray& from, const QByteArray& to) {
+    QFile f(path);
+    QList<QByteArrayList> kept;
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QByteArrayList fields = line.split(' ');
+            if (fields.size() == 5 && fields[1] == from && fields[2] == to)
+                kept << fields;
+        }
+    return kept;
 }
 
 } // namespace
@@ -44,39 +49,27 @@ QByteArray readFrom(Channel& ch, int count, int ms = 3000) {
 class SerialChannelTest : public QObject {
     Q_OBJECT
 private slots:
-    void bytesTravelBothWaysUnchanged() {
-        Pty pty;
-        const auto ch = channelOn(pty);
-        QString error;
-        QVERIFY2(ch->setSettings("115200,n,8,1") && ch->open(&error), qPrintable(error));
-        QVERIFY(ch->write(everyByte()));
-        QCOMPARE(pty.receive(256, 3000), everyByte());
-        QSignalSpy received(ch.get(), &Channel::received);
-        QVERIFY(pty.send(everyByte()));
-        QCOMPARE(readFrom(*ch, 256), everyByte());
-        QVERIFY(!received.isEmpty());
-        // As text every byte is one character with the byte's value.
-        QVERIFY(pty.send("\xe9\n"));
-        QTRY_COMPARE(ch->bytesWaiting(), qint64(2));
-        QCOMPARE(ch->readAllText(), QString::fromLatin1("\xe9\n"));
-    }
-
-    void lineSettingAppliesAtOnceWithParityMarked() {
+    // Every byte value crosses unchanged both ways, with and without parity
+    // checking.
+    void bytesCrossUnchangedWhateverTheLineSetting() {
         Pty pty;
         const auto ch = channelOn(pty);
         QVERIFY(ch->setSettings("115200,n,8,1") && ch->open());
-        QCOMPARE(pty.stationBaud(), 115200);
+        QCOMPARE(pty.stationSpeed(), unsigned(B115200));
+        QCOMPARE(pty.stationParity(), 'n');
+        QVERIFY(ch->write(kEveryByte));
+        QCOMPARE(pty.receive(256, 3000), kEveryByte);
+        QVERIFY(pty.send(kEveryByte));
+        QCOMPARE(test::receive(*ch, 256), kEveryByte);
+        // A new setting applies at once to the open port; a bad one changes nothing.
         QVERIFY(ch->setSettings("9600,e,8,1"));
-        QCOMPARE(pty.stationBaud(), 9600);
+        QCOMPARE(pty.stationSpeed(), unsigned(B9600));
         QCOMPARE(pty.stationParity(), 'e');
-        QVERIFY(ch->setSettings("19200,o,8,1"));
+        QVERIFY(ch->setSettings("19200,o,8,1") && !ch->setSettings("fast,x,8,1"));
         QCOMPARE(pty.stationParity(), 'o');
-        QVERIFY(!ch->setSettings("fast,x,8,1"));
-        QCOMPARE(ch->settings(), QStringLiteral("19200,o,8,1"));
-        // With parity checked, an FF byte from the line is still one FF.
-        const QByteArray bytes("\xff\x00\xff\x41", 4);
-        QVERIFY(pty.send(bytes));
-        QCOMPARE(readFrom(*ch, 4), bytes);
+        const QByteArray marks = kEveryByte + QByteArray("\xff\x00\xff\x41", 4);
+        QVERIFY(pty.send(marks));
+        QCOMPARE(test::receive(*ch, 260), marks);
     }
 
     // Reads in turn (split by '|'), and what each yields.
@@ -104,7 +97,7 @@ private slots:
         Pty pty;
         const auto ch = channelOn(pty, "MSComm2");
         QVERIFY(ch->open());
-        const QByteArray big = everyByte().repeated(200);
+        const QByteArray big = kEveryByte.repeated(200);
         QVERIFY(ch->write(big));
         ch->close(); // far more than the line's buffers hold is still queued
         QVERIFY(!ch->isOpen() && !ch->write("late"));
@@ -112,91 +105,93 @@ private slots:
         QVERIFY(pty.waitStationOpen(false, 5000));
     }
 
-    void secondChannelOnHeldDeviceIsRefused() {
-        Pty pty;
-        const auto polling = channelOn(pty, "MSComm3"), text = channelOn(pty);
-        QVERIFY(polling->open());
+    // A device held by another channel, one that goes away and one that
+    // does not exist: each is refused or reported naming the COM entry and
+    // the device (and, when missing, the variable that maps it).
+    void unusableDevicesAreNamed() {
+        auto pty = std::make_unique<Pty>();
+        const QString device = pty->stationPath();
+        const auto polling = channelOn(*pty, "MSComm3"), text = channelOn(*pty);
+        QVERIFY(polling->open() && polling->open()); // asking again is harmless
         QString error;
         QVERIFY(!text->open(&error) && !text->isOpen());
-        QVERIFY2(error.contains("COM 1") && error.contains(pty.stationPath()), qPrintable(error));
-        QVERIFY(polling->open()); // asking again is harmless
+        QVERIFY2(error.contains("COM 1") && error.contains(device), qPrintable(error));
         polling->close();
         QVERIFY(text->open(&error));
-    }
-
-    void missingDeviceIsReportedWithItsVariable() {
+        text->setPort(2); // the next open's port: the message names the device held
+        QSignalSpy lost(text.get(), &Channel::lost);
+        pty.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
+        const QString reason = lost.first().first().toString();
+        QVERIFY2(!text->isOpen() && reason.contains("COM 1") && reason.contains(device),
+                 qPrintable(reason));
         qputenv("RAVA2_COM3", "/nonexistent/rava-port");
-        SerialChannel ch(QStringLiteral("MSComm1"), QStringLiteral("the MSComm1 channel"), 0);
-        ch.setPort(3);
-        QString error;
-        QVERIFY(!ch.open(&error) && !ch.isOpen() && !ch.write("x"));
+        text->setPort(3);
+        QVERIFY(!text->open(&error) && !text->isOpen() && !text->write("x"));
         for (const char* part : {"COM 3", "/nonexistent/rava-port", "RAVA2_COM3"})
             QVERIFY2(error.contains(QLatin1String(part)), qPrintable(error));
     }
 
-    void vanishingDeviceClosesTheChannel() {
-        auto pty = std::make_unique<Pty>();
-        const auto ch = channelOn(*pty);
-        QVERIFY(ch->open());
-        const QString device = ch->devicePath();
-        // Choosing another port while open changes nothing for the device
-        // held: the message names the one that went away.
-        ch->setPort(2);
-        QSignalSpy lost(ch.get(), &Channel::lost);
-        pty.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
-        QVERIFY(!ch->isOpen());
-        const QString reason = lost.first().first().toString();
-        QVERIFY2(reason.contains("COM 1") && reason.contains(device), qPrintable(reason));
-    }
-
-    // With a trace file, every write and every receive event of a channel
-    // is one line: time, channel, direction, length, bytes in hex.
-    void traceRecordsWhatCrossesTheLine() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("wire.trace"));
-        WireTrace::restart(path);
-        Pty pty;
-        const auto ch = channelOn(pty, "MSComm3");
-        ch->setTraceName(QStringLiteral("polling"));
-        QVERIFY(ch->open());
-        QVERIFY(ch->write("\x05"
-                          "AB\r\n"));
-        QCOMPARE(pty.receive(5, 3000).size(), 5);
-        QVERIFY(pty.send("\xff"
-                         "ok"));
-        QCOMPARE(readFrom(*ch, 3).size(), 3);
-        ch->close();
-        WireTrace::restart(QString()); // off again: nothing more is written
-        QVERIFY(ch->open() && ch->write("late"));
-        ch->close();
-
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString lines = QString::fromLatin1(file.readAll());
-        const QRegularExpression expected(
-            QStringLiteral("^(\\d+\\.\\d{3}) polling out 5 0541420d0a\n"
-                           "(\\d+\\.\\d{3}) polling in 3 ff6f6b\n$"));
-        const QRegularExpressionMatch m = expected.match(lines);
-        QVERIFY2(m.hasMatch(), qPrintable(lines));
-        QVERIFY(m.captured(2).toDouble() >= m.captured(1).toDouble());
-    }
-
-    void portAndLineChoicesReachTheRightChannels() {
+    // Port and line choices reach every channel, the programming channel
+    // staying on port 1; an entry that does not exist changes nothing.
+    void portAndLineChoicesReachTheChannels() {
         StationSettings settings;
         StationLink link(settings);
-        const QList<SerialChannel*> all = {&link.textChannel(), &link.imageChannel(),
-                                           &link.pollingChannel(), &link.programmingChannel()};
         settings.setPort(3);
-        settings.setPort(8);         // no such entry
-        settings.setLineSetting(2);  // "9600.even,8,1"
-        settings.setLineSetting(12); // no such entry
-        for (SerialChannel* ch : all) {
-            QCOMPARE(ch->port(), ch == all.last() ? 1 : 3); // programming stays on 1
+        settings.setPort(8);
+        settings.setLineSetting(2); // "9600,even,8,1"
+        settings.setLineSetting(12);
+        for (SerialChannel* ch : {&link.textChannel(), &link.imageChannel(), &link.pollingChannel(),
+                                  &link.programmingChannel()}) {
+            QCOMPARE(ch->port(), ch == &link.programmingChannel() ? 1 : 3);
             QCOMPARE(ch->settings(), QStringLiteral("9600,e,8,1"));
         }
     }
+
+    // A text file sent by a master through the simulator: each write is in
+    // the trace as the packet the module delivers, on the same clock; the
+    // slave's receive events add up to the file; once off, nothing is traced.
+    void wireTraceMatchesTheSimulatorsTrace() {
+        QTemporaryDir dir;
+        const QString tool = dir.filePath("tool.trace"), simTrace = dir.filePath("sim.trace");
+        test::SimProcess sim({"--trace", simTrace, "M=master:0", "S=slave:7"});
+        QVERIFY(sim.start());
+        WireTrace::restart(tool);
+        auto master = test::openStation(1, sim.linkPath(QStringLiteral("M")));
+        auto slave = test::openStation(2, sim.linkPath(QStringLiteral("S")));
+        QVERIFY(master && slave);
+        master->setTraceName(QStringLiteral("text"));
+        slave->setTraceName(QStringLiteral("rx"));
+        StationSettings station;
+        station.setLineSetting(kDefaultLineSetting);
+        station.setRemoteAddress(7);
+        text::TextSender sender(*master, station);
+        const QByteArray file = "first\r\n\r\nthird line\r\n";
+        QVERIFY(sender.send(test::writeFile(dir, QStringLiteral("f.txt"), file)));
+        QCOMPARE(test::receive(*slave, file.size()), file);
+        WireTrace::restart(QString());
+        QVERIFY(slave->write("off"));
+
+        const auto writes = traced(tool, "text", "out");
+        const auto packets = traced(simTrace, "M", "S");
+        QCOMPARE(writes.size(), 3);
+        QCOMPARE(packets.size(), writes.size());
+        QCOMPARE(writes[0][4], QByteArray("0766697273740d0a"));
+        for (int i = 0; i < writes.size(); ++i) {
+            // The module delivers what the master wrote less its address byte,
+            // after the station wrote it and well within a second.
+            QCOMPARE(packets[i][3].toInt() + 1, writes[i][3].toInt());
+            QCOMPARE("07" + packets[i][4], writes[i][4]);
+            const double lag = packets[i][0].toDouble() - writes[i][0].toDouble();
+            QVERIFY2(lag >= 0 && lag < 1000, qPrintable(QString::number(lag)));
+        }
+        QByteArray in;
+        for (const QByteArrayList& event : traced(tool, "rx", "in"))
+            in += QByteArray::fromHex(event[4]);
+        QCOMPARE(in, file);
+        QVERIFY(traced(tool, "rx", "out").isEmpty());
+    }
 };
 
-QTEST_GUILESS_MAIN(SerialChannelTest)
+QTEST_MAIN(SerialChannelTest)
 #include "test_serial_channel.moc"

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
+#include <QTest>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -53,18 +53,14 @@ bool Pty::send(const QByteArray& bytes) {
 
 QByteArray Pty::receive(int count, int timeoutMs) {
     QByteArray got;
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        char buf[4096];
-        for (ssize_t n; (n = ::read(fd_, buf, sizeof buf)) > 0;)
-            got.append(buf, int(n));
-        if (got.size() >= qMax(count, 1))
-            break;
-        pollfd p{fd_, POLLIN, 0};
-        ::poll(&p, 1, 2);
-    } while (clock.elapsed() < timeoutMs);
+    (void)QTest::qWaitFor(
+        [&] {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd_, buf, sizeof buf)) > 0;)
+                got.append(buf, int(n));
+            return got.size() >= qMax(count, 1);
+        },
+        timeoutMs);
     return got;
 }
 
@@ -75,23 +71,12 @@ bool Pty::stationOpen() {
 }
 
 bool Pty::waitStationOpen(bool open, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (stationOpen() != open && clock.elapsed() <= timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return stationOpen() == open;
+    return QTest::qWaitFor([&] { return stationOpen() == open; }, timeoutMs);
 }
 
-int Pty::stationBaud() {
+unsigned Pty::stationSpeed() {
     termios t{};
-    const std::pair<speed_t, int> speeds[] = {
-        {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    for (const auto& [speed, baud] : speeds)
-        if (tcgetattr(fd_, &t) == 0 && cfgetospeed(&t) == speed)
-            return baud;
-    return 0;
+    return tcgetattr(fd_, &t) == 0 ? unsigned(cfgetospeed(&t)) : 0;
 }
 
 char Pty::stationParity() {
@@ -99,9 +84,7 @@ char Pty::stationParity() {
     tcgetattr(fd_, &t);
     // The pty driver drops PARENB; the channel marks parity checking in the
     // input flags instead.
-    if (!(t.c_iflag & INPCK))
-        return 'n';
-    return (t.c_cflag & PARODD) ? 'o' : 'e';
+    return !(t.c_iflag & INPCK) ? 'n' : (t.c_cflag & PARODD) ? 'o' : 'e';
 }
 
 } // namespace rava::test

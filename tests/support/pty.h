@@ -29,8 +29,8 @@ public:
     bool stationOpen();
     // Waits (running events) until stationOpen() equals `open`.
     bool waitStationOpen(bool open, int timeoutMs);
-    // Baud rate and parity ('n', 'o', 'e') the station set on its side.
-    int stationBaud();
+    // Speed (B9600, ...) and parity ('n', 'o', 'e') the station set on its side.
+    unsigned stationSpeed();
     char stationParity();
 
 private:
