@@ -1,37 +1,30 @@
-// The remote address box and the enabling that follows Master and Slave.
+// The remote address box, the enabling that follows Master and Slave, and a
+// slave's polling channel, open exactly while the "Polling" tab is current.
+#include "form/controls.h"
+#include "support/pty.h"
 #include "window_helpers.h"
 
 #include <QLineEdit>
+#include <fcntl.h>
 #include <tuple>
+#include <unistd.h>
 
 using namespace rava;
 
-namespace {
-
-// Enabled ('1') or not at creation, after a Master click, after a Slave click.
-QList<QPair<QString, const char*>> enablingTable() {
-    QList<QPair<QString, const char*>> rows = {
-        {"Label7", "110"},  {"Text12", "110"},  {"Frame9", "110"},    {"Label3", "110"},
-        {"Label20", "110"}, {"Label21", "110"}, {"Command15", "110"}, {"Command20", "010"},
-        {"Frame10", "001"}, {"Label22", "001"}, {"Label23", "001"},   {"Label24", "001"},
-        {"Text24", "001"},  {"Text25", "001"},
-    };
-    for (int i = 1; i <= 5; ++i)
-        for (const char* array : {"Check1_%1", "Text4_%1", "Text14_%1", "Text19_%1"})
-            rows.append({QString::fromLatin1(array).arg(i), "110"});
-    return rows;
-}
-
-} // namespace
-
 class ModeTest : public test::WindowTest {
     Q_OBJECT
+
+    SerialChannel& polling() { return window->link().pollingChannel(); }
+
 private slots:
-    void init() { start(); }
-    void cleanup() { window.reset(); }
+    void cleanup() {
+        window.reset();
+        qunsetenv("RAVA2_COM1");
+    }
 
     // Every change of the box is filtered at once; pages see the result.
     void remoteAddressIsFilteredAtEveryKey() {
+        start();
         auto* box = get<QLineEdit>("Text12");
         const StationSettings& settings = window->settings();
         const std::tuple<const char*, const char*, int> steps[] = {
@@ -49,22 +42,71 @@ private slots:
         QVERIFY(settings.isMaster() && settings.remoteAddress() == 0);
     }
 
+    // The master's controls are enabled at creation and after a Master
+    // click, the slave's only after a Slave click; End waits for a Master
+    // click. Controls outside these keep their state.
     void enablingFollowsTheMode() {
-        // No click, then Master (already selected), Slave and Master again.
-        const QList<QPair<const char*, int>> clicks = {
-            {nullptr, 0}, {"Option1", 1}, {"Option2", 2}, {"Option1", 1}};
-        for (const auto& [option, column] : clicks) {
-            if (option)
-                click(option);
-            for (const auto& [name, enabled] : enablingTable()) {
-                QWidget* w = window->findChild<QWidget*>(name);
-                QVERIFY2(w && w->isEnabled() == (enabled[column] == '1'),
-                         qPrintable(name + " after " + (option ? option : "creation")));
-            }
+        start();
+        QStringList master{"Label7",  "Text12",  "Frame9",    "Label3",
+                           "Label20", "Label21", "Command15", "Command20"};
+        for (int i = 1; i <= 5; ++i)
+            for (const char* array : {"Check1", "Text4", "Text14", "Text19"})
+                master << form::arrayMember(array, i);
+        const QStringList slave{"Frame10", "Label22", "Label23", "Label24", "Text24", "Text25"};
+        for (const QString option : {"", "Option1", "Option2", "Option1"}) {
+            if (!option.isEmpty())
+                click(qPrintable(option));
+            const bool isSlave = option == "Option2";
+            for (const QString& name : master)
+                QVERIFY2(get(name)->isEnabled() ==
+                             (!isSlave && (name != "Command20" || !option.isEmpty())),
+                         qPrintable(name + " after " + option));
+            for (const QString& name : slave)
+                QVERIFY2(get(name)->isEnabled() == isSlave, qPrintable(name + " after " + option));
         }
-        // Controls outside the table keep their state.
-        QVERIFY(!get("Command4")->isEnabled());
-        QVERIFY(get("Command3")->isEnabled());
+        QVERIFY(!get("Command4")->isEnabled() && get("Command3")->isEnabled());
+    }
+
+    // A master's tab changes neither open nor close the polling channel; a
+    // slave's opens it on entering "Polling" and closes it on leaving.
+    void pollingChannelFollowsTheTabOnlyForASlave() {
+        test::Pty pty;
+        // The station side reads as closed only once something has opened
+        // and closed it: do that first, so that "never opened" shows.
+        ::close(::open(pty.stationPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY));
+        QVERIFY(pty.waitStationOpen(false, 2000));
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        start();
+        for (Tab tab : {Tab::Polling, Tab::SetUp, Tab::Help, Tab::Polling})
+            clickTab(tab);
+        QCOMPARE(currentTab(), Tab::Polling);
+        QTest::qWait(50);
+        QVERIFY(!polling().isOpen() && !pty.stationOpen());
+        QVERIFY(polling().open()); // as during a polling cycle
+        clickTab(Tab::SetUp);
+        QVERIFY(polling().isOpen());
+        // A slave entering the tab with the channel still open: no error.
+        click("Option2");
+        clickTab(Tab::Polling);
+        QVERIFY(polling().isOpen());
+        clickTab(Tab::Help);
+        QVERIFY(pty.waitStationOpen(false, 3000) && !polling().isOpen());
+        clickTab(Tab::SetUp);
+        QTest::qWait(50);
+        QVERIFY(!pty.stationOpen());
+        clickTab(Tab::Polling);
+        QVERIFY(pty.waitStationOpen(true, 3000) && polling().isOpen());
+        QVERIFY(messages.errors.isEmpty());
+    }
+
+    void failedOpenIsReportedAndLeavesTheChannelClosed() {
+        qputenv("RAVA2_COM1", "/nonexistent/rava2-polling-port");
+        start();
+        click("Option2");
+        clickTab(Tab::Polling);
+        QCOMPARE(currentTab(), Tab::Polling);
+        QVERIFY(!polling().isOpen());
+        QCOMPARE(messages.errors.size(), 1);
     }
 };
 
