@@ -98,16 +98,6 @@ private slots:
         QVERIFY(pty.waitStationOpen(true, 3000) && polling().isOpen());
         QVERIFY(messages.errors.isEmpty());
     }
-
-    void failedOpenIsReportedAndLeavesTheChannelClosed() {
-        qputenv("RAVA2_COM1", "/nonexistent/rava2-polling-port");
-        start();
-        click("Option2");
-        clickTab(Tab::Polling);
-        QCOMPARE(currentTab(), Tab::Polling);
-        QVERIFY(!polling().isOpen());
-        QCOMPARE(messages.errors.size(), 1);
-    }
 };
 
 QTEST_MAIN(ModeTest)

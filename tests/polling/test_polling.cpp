@@ -8,13 +8,11 @@
 #include "polling/message_collector.h"
 #include "polling/polling_page.h"
 #include "support/fake_channel.h"
-#include "support/recording.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QtTest>
 #include <tuple>
 
@@ -36,15 +34,12 @@ char lightLetter(Light light) {
 struct Page {
     QWidget form;
     FakeChannel channel;
-    test::RecordingMessenger messages;
     std::unique_ptr<PollingPage> page;
     QStringList shown;
 
     explicit Page(int holdMs = 150) {
         layout::build(layout::tabPage(Tab::Polling), &form);
-        StationContext ctx;
-        ctx.messenger = &messages;
-        page = std::make_unique<PollingPage>(ctx, &form, channel,
+        page = std::make_unique<PollingPage>(StationContext(), &form, channel,
                                              PollTimings{kPause, kSilence, holdMs});
         const PollTable& table = page->table();
         QObject::connect(&table, &PollTable::replyChanged, &form, [this, &table](int i) {
@@ -207,17 +202,6 @@ private slots:
             QCOMPARE(p.box(name, 4)->text(), QString());
         QCOMPARE(p.message(), QString());
         QCOMPARE(p.page->table().query(4), QByteArray(1, '\0'));
-    }
-
-    void failedStartTellsAndLeavesTheButtons() {
-        Page p;
-        auto* start = p.get<QPushButton>("Command15");
-        auto* end = p.get<QPushButton>("Command20");
-        end->setEnabled(false);
-        p.channel.failOpen = true;
-        QTest::mouseClick(start, Qt::LeftButton);
-        QCOMPARE(p.messages.errors, QStringList{p.channel.failReason});
-        QVERIFY(start->isEnabled() && !end->isEnabled() && !p.page->master().isRunning());
     }
 };
 
