@@ -20,10 +20,6 @@ QByteArray range(int from, int to) {
     return b;
 }
 
-QByteArray withAddress(int address, const QByteArray& payload) {
-    return char(address) + payload;
-}
-
 // Writes one packet and waits until the simulator has traced it, so that
 // the next write cannot join it even if the simulator is slow to read.
 bool sendPacket(SimProcess& sim, Channel& station, const QByteArray& bytes) {
@@ -56,13 +52,13 @@ private slots:
         QVERIFY(!st.empty());
         // A merged packet would keep a master's second address byte, or lose
         // the address the module puts in front of a slave's packet.
-        QVERIFY(sendPacket(sim, *st[0], withAddress(9, "for nobody")));
+        QVERIFY(sendPacket(sim, *st[0], QByteArray("\11for nobody")));
         QByteArray toMaster;
         for (int i = 0; i < 4; ++i) {
             const QByteArray part = range(i * 64, i * 64 + 64);
-            QVERIFY(sendPacket(sim, *st[0], withAddress(7, part)));
+            QVERIFY(sendPacket(sim, *st[0], '\7' + part));
             QVERIFY(sendPacket(sim, *st[1], part));
-            toMaster += withAddress(7, part);
+            toMaster += '\7' + part;
         }
         QCOMPARE(receive(*st[1], 256), range(0, 256));
         QCOMPARE(receive(*st[0], toMaster.size()), toMaster);
@@ -94,16 +90,16 @@ private slots:
         const int master = openRaw(sim.linkPath("M"), B921600, true);
         const int slave = openRaw(sim.linkPath("S"), B921600, true);
         QVERIFY(master >= 0 && slave >= 0 && sim.waitStations({"M", "S"}));
-        const QByteArray down = withAddress(7, pattern(60000));
+        const QByteArray down = '\7' + pattern(60000);
         QVERIFY(writeAll(master, down));
         QCOMPARE(readRaw(slave, 60000), down.mid(1));
         QVERIFY(sim.trace().size() == 1 && sim.trace()[0].contains(" M S 60000 "));
         // Exactly the bound from the slave: one packet after its address.
         const QByteArray up = pattern(65536);
         QVERIFY(writeAll(slave, up));
-        QCOMPARE(readRaw(master, 65537), withAddress(7, up));
+        QCOMPARE(readRaw(master, 65537), '\7' + up);
         // One byte more from the master: dropped whole.
-        QVERIFY(writeAll(master, withAddress(7, pattern(65536))));
+        QVERIFY(writeAll(master, '\7' + pattern(65536)));
         QVERIFY2(sim.waitTrace(3).value(2).endsWith(" oversize"),
                  qPrintable(sim.trace().join('\n')));
         QVERIFY(readRaw(slave, 1, 300).isEmpty());
@@ -180,7 +176,7 @@ private slots:
         QVERIFY(!st.empty());
         const QByteArray downPayload = range('A', 'A' + 24), upPayload = range('a', 'a' + 24);
         for (int i = 0; i < 30; ++i) {
-            QVERIFY(sendPacket(sim, *st[0], withAddress(7, downPayload)));
+            QVERIFY(sendPacket(sim, *st[0], '\7' + downPayload));
             QVERIFY(sendPacket(sim, *st[1], upPayload));
         }
         const QByteArray down = receive(*st[1], 0, 300), up = receive(*st[0], 0, 300);
@@ -191,7 +187,7 @@ private slots:
         QVERIFY(lostDown > 0 && lostUp > 0 && badDown > 0 && badUp > 0);
         // What gets through is whole and unchanged; a damaged packet is gone.
         QCOMPARE(down, downPayload.repeated(30 - lostDown - badDown));
-        QCOMPARE(up, withAddress(7, upPayload).repeated(30 - lostUp - badUp));
+        QCOMPARE(up, ('\7' + upPayload).repeated(30 - lostUp - badUp));
         const auto m = statsOf(sim, "M"), s = statsOf(sim, "S");
         QCOMPARE(m.value("lost").toInt(), lostDown);
         QCOMPARE(s.value("lost").toInt(), lostUp);
