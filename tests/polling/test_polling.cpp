@@ -1,241 +1,207 @@
-// The polling logic on an in-memory channel with short waits: the master's
-// queries and their order, reply lights and the slave's answers.
+// Polling on an in-memory channel with short waits: the master's queries,
+// pause and reply lights, the slave's answers, and the "Polling" tab's
+// controls on a page of their own.
+#include "form/controls.h"
 #include "link/one_shot.h"
+#include "main_window/layout.h"
 #include "polling/master_poller.h"
 #include "polling/message_collector.h"
-#include "polling/poll_table.h"
-#include "polling/slave_responder.h"
+#include "polling/polling_page.h"
 #include "support/fake_channel.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QSignalSpy>
+#include <QLabel>
+#include <QLineEdit>
 #include <QtTest>
+#include <tuple>
 
 using namespace rava;
 using namespace rava::polling;
 using rava::test::FakeChannel;
+using Bytes = QList<QByteArray>;
 
 namespace {
 constexpr int kSilence = 40;
 constexpr int kPause = 120;
-constexpr int kHold = 150;
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v));
-    return b;
+char lightLetter(Light light) {
+    return light == Light::Green ? 'G' : light == Light::Red ? 'R' : 'W';
 }
 
-struct Shown {
-    int row;
-    QString text;
-    Light light;
-    bool operator==(const Shown& o) const {
-        return row == o.row && text == o.text && light == o.light;
-    }
-};
-
-// A master on a fake channel with short waits; `shown` keeps every reply
-// box change as it happened.
-struct Master {
+// The "Polling" tab's controls with the page on a fake channel and short
+// waits; `shown` keeps every change of a reply box as "row light text".
+struct Page {
+    QWidget form;
     FakeChannel channel;
-    PollTable table;
-    MessageCollector collector{channel};
-    MasterPoller poller{channel, collector, table};
-    QList<Shown> shown;
+    std::unique_ptr<PollingPage> page;
+    QStringList shown;
 
-    Master() {
-        collector.setSilence(kSilence);
-        poller.setPause(kPause);
-        poller.setHold(kHold);
-        QObject::connect(&table, &PollTable::replyChanged, &table, [this](int i) {
-            shown.append({i, table.row(i).reply, table.row(i).light});
+    explicit Page(int holdMs = 150) {
+        layout::build(layout::tabPage(Tab::Polling), &form);
+        page = std::make_unique<PollingPage>(StationContext(), &form, channel,
+                                             PollTimings{kPause, kSilence, holdMs});
+        const PollTable& table = page->table();
+        QObject::connect(&table, &PollTable::replyChanged, &form, [this, &table](int i) {
+            const PollRow& row = table.row(i);
+            shown << QStringLiteral("%1 %2 %3").arg(i).arg(lightLetter(row.light)).arg(row.reply);
         });
+        form.show();
     }
+    template <typename T = QLineEdit> T* get(const QString& name) {
+        return form.findChild<T*>(name);
+    }
+    QLineEdit* box(const char* array, int i) { return get(rava::form::arrayMember(array, i)); }
+    QString message() { return get<QLabel>("Label25")->text(); }
     void setRow(int i, bool enabled, const QString& address, const QString& command = {}) {
-        table.setEnabled(i, enabled);
-        table.setAddress(i, address);
-        table.setCommand(i, command);
+        get<QCheckBox>(rava::form::arrayMember("Check1", i))->setChecked(enabled);
+        box("Text4", i)->setText(address);
+        box("Text14", i)->setText(command);
     }
 };
-} // namespace
 
-Q_DECLARE_METATYPE(rava::polling::Light)
+QString outOfRange(int row) {
+    return QStringLiteral("Address of Slave %1 is outside the range!").arg(row);
+}
+} // namespace
 
 class PollingTest : public QObject {
     Q_OBJECT
 private slots:
-    void queryBytes_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QByteArray>("query");
-        QTest::newRow("5 ABC") << "5"
-                               << "ABC" << bytes({0x05, 0x41, 0x42, 0x43});
-        QTest::newRow("empty command") << "5"
-                                       << "" << bytes({0x05});
-        QTest::newRow("hex, Latin-1")
-            << "&HFF" << QString::fromLatin1("\xe9\r") << bytes({0xFF, 0xE9, 0x0D});
-    }
     void queryBytes() {
-        QFETCH(QString, address);
-        QFETCH(QString, command);
-        QFETCH(QByteArray, query);
-        PollTable table;
-        table.setAddress(2, address);
-        table.setCommand(2, command);
-        QCOMPARE(table.query(2), query);
+        const std::tuple<const char*, QString, QByteArray> rows[] = {
+            {"5", "ABC", "\5ABC"},
+            {"5", "", "\5"},
+            {"&HFF", QString::fromLatin1("\xe9\r"), "\xff\xe9\r"}, // hex, Latin-1
+            {"2.5", "Q", "\2Q"}};                                  // rounded half to even
+        for (const auto& [address, command, query] : rows) {
+            PollTable table;
+            table.setAddress(2, address);
+            table.setCommand(2, command);
+            QCOMPARE(table.query(2), query);
+        }
     }
 
-    void cycleQueriesCheckedRowsInTurnWithAPauseAfterEach() {
-        Master m;
-        m.setRow(1, true, "1", "A");
-        m.setRow(2, false, "2", "unchecked");
-        m.setRow(3, true, "3", "B");
+    // Checked rows in turn, each query followed by a full pause, unchecked
+    // rows passed over at once; an edit during the pause counts at the row's
+    // next turn. End stops at once and Start works again straight away.
+    void cycleQueriesCheckedRowsInTurnAndEndStopsIt() {
+        Page p;
+        MasterPoller& master = p.page->master();
+        p.setRow(1, true, "1", "A");
+        p.setRow(2, false, "2", "unchecked");
+        p.setRow(3, true, "3", "B");
         QList<qint64> at;
         QList<int> pausesBefore;
         int pauses = 0;
         QElapsedTimer clock;
         clock.start();
-        connect(m.poller.findChild<OneShot*>(QStringLiteral("Timer7")), &OneShot::fired, this,
+        connect(master.findChild<OneShot*>(QStringLiteral("Timer7")), &OneShot::fired, this,
                 [&] { ++pauses; });
-        connect(&m.poller, &MasterPoller::queried, this, [&] {
+        connect(&master, &MasterPoller::queried, this, [&] {
             at << clock.elapsed();
             pausesBefore << pauses;
         });
-        QVERIFY(m.poller.start());
-        // The first query goes out at once; an edit during the pause counts
-        // at the row's next turn.
-        QCOMPARE(m.channel.writes, QList<QByteArray>{bytes({0x01, 'A'})});
-        m.table.setCommand(1, "C");
-        QTRY_COMPARE_WITH_TIMEOUT(m.channel.writes.size(), 4, 5000);
-        const QList<QByteArray> expected{bytes({0x01, 'A'}), bytes({0x03, 'B'}), bytes({0x01, 'C'}),
-                                         bytes({0x03, 'B'})};
-        QCOMPARE(m.channel.writes, expected);
-        // One pause before each later query (written in the pause's tick,
-        // before this counter sees it), none for the unchecked row, never short.
+        QVERIFY(master.start());
+        QVERIFY(!master.start());
+        QCOMPARE(p.channel.writes, Bytes{"\1A"});
+        p.box("Text14", 1)->setText("C");
+        QTRY_VERIFY_WITH_TIMEOUT(p.channel.writes.size() >= 4, 5000);
+        master.end();
+        QCOMPARE(p.channel.writes.mid(0, 4), (Bytes{"\1A", "\3B", "\1C", "\3B"}));
+        // The query goes out in the pause's tick, before this counter sees it.
         QCOMPARE(pausesBefore.mid(0, 4), (QList<int>{0, 0, 1, 2}));
         for (int i = 1; i < 4; ++i)
             QVERIFY2(at[i] - at[i - 1] >= kPause, qPrintable(QString::number(at[i] - at[i - 1])));
-    }
-
-    void endStopsAtOnceAndStartWorksAgain() {
-        Master m;
-        m.setRow(4, true, "4", "Z");
-        QVERIFY(m.poller.start());
-        QVERIFY(!m.poller.start()); // no second cycle
-        m.poller.end();
-        QVERIFY(!m.poller.isRunning());
-        QVERIFY(!m.channel.isOpen());
+        QVERIFY(!master.isRunning() && !p.channel.isOpen());
+        const auto written = p.channel.writes.size();
         QTest::qWait(kPause * 3);
-        QCOMPARE(m.channel.writes.size(), 1);
-        QVERIFY(m.poller.start());
-        QCOMPARE(m.channel.writes.size(), 2);
-        QCOMPARE(m.channel.opens, 2);
+        QCOMPARE(p.channel.writes.size(), written);
+        QVERIFY(master.start());
+        QCOMPARE(p.channel.writes.size(), written + 1);
+        QCOMPARE(p.channel.opens, 2);
     }
 
-    void replyLightsItsRow_data() {
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<Light>("light");
-        // Rows: 1 "1" checked, 2 "3" unchecked, 3 "3" checked, 5 "9" unchecked.
-        QTest::newRow("unchecked upper of two")
-            << bytes({0x03, 'O', 'K'}) << 2 << "OK" << Light::Green;
-        QTest::newRow("not recognised")
-            << bytes({0x03, 0x0F}) << 2 << "Wrong command!" << Light::Red;
-        QTest::newRow("empty reply") << bytes({0x01}) << 1 << "" << Light::Green;
-        QTest::newRow("two 0x0F") << bytes({0x09, 0x0F, 0x0F}) << 5 << "\x0F\x0F" << Light::Green;
-        QTest::newRow("unknown address dropped") << bytes({0x07, 'A'}) << 0 << "" << Light::White;
-    }
-    void replyLightsItsRow() {
-        QFETCH(QByteArray, message);
-        QFETCH(int, row);
-        QFETCH(QString, text);
-        QFETCH(Light, light);
-        Master m;
-        m.setRow(1, true, "1", "A");
-        m.setRow(2, false, "3");
-        m.setRow(3, true, "3", "B");
-        m.setRow(5, false, "9");
-        QSignalSpy replies(&m.poller, &MasterPoller::replied);
-        QVERIFY(m.poller.start());
-        m.channel.inject(message);
-        QTRY_COMPARE(replies.size(), 1);
-        QCOMPARE(replies.at(0).at(0).toInt(), row);
-        if (row == 0) {
-            QTest::qWait(kHold);
-            QVERIFY(m.shown.isEmpty());
-            return;
+    // A reply lights the first row with its address, checked or not: green
+    // with its text, red for the not-recognised byte alone; white and empty
+    // after the hold. Each row holds on its own, a second reply to a lit row
+    // replaces the first and holds anew, and one for no row is dropped.
+    void repliesLightTheirRows() {
+        Page p(1200);
+        MasterPoller& master = p.page->master();
+        p.setRow(1, true, "1", "A");
+        p.setRow(2, false, "3");
+        p.setRow(3, true, "3", "B");
+        p.setRow(5, false, "9");
+        QList<int> replied;
+        connect(&master, &MasterPoller::replied, this, [&](int row) { replied << row; });
+        QVERIFY(master.start());
+        const Bytes messages{"\3OK", "\7A", "\11\17\17", "\3\17", "\1"};
+        for (int k = 0; k < messages.size(); ++k) {
+            p.channel.inject(messages[k]); // each after the one before was cut out
+            QTRY_COMPARE(replied.size(), k + 1);
         }
-        // Lit, then white and empty again after the hold; no other row.
-        QTRY_COMPARE(m.shown.size(), 2);
-        QCOMPARE(m.shown.at(0), (Shown{row, text, light}));
-        QCOMPARE(m.shown.at(1), (Shown{row, QString(), Light::White}));
+        QCOMPARE(replied, (QList<int>{2, 0, 5, 2, 1}));
+        QTRY_COMPARE_WITH_TIMEOUT(p.shown.size(), 7, 5000);
+        QCOMPARE(p.shown, (QStringList{"2 G OK", "5 G \17\17", "2 R Wrong command!", "1 G ", "5 W ",
+                                       "2 W ", "1 W "}));
     }
 
-    void messageDuringHoldIsNotLost() {
-        Master m;
-        m.setRow(1, true, "1", "A");
-        m.setRow(5, true, "5", "E");
-        m.poller.setHold(1000);
-        QVERIFY(m.poller.start());
-        m.channel.inject(bytes({0x01, 'x'}));
-        QTRY_COMPARE(m.shown.size(), 1);
-        // Row 1's light is on: a reply for row 5 and a second one for row 1,
-        // each a message of its own after its silence.
-        m.channel.inject(bytes({0x05, 'y'}));
-        QTRY_COMPARE(m.shown.size(), 2);
-        m.channel.inject(bytes({0x01, 0x0F}));
-        QTRY_COMPARE_WITH_TIMEOUT(m.shown.size(), 5, 5000);
-        const QList<Shown> expected{{1, "x", Light::Green},
-                                    {5, "y", Light::Green},
-                                    {1, "Wrong command!", Light::Red},
-                                    {5, "", Light::White},
-                                    {1, "", Light::White}};
-        QCOMPARE(m.shown, expected);
-    }
-
-    void slaveAnswers_data() {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<QByteArray>("written");
-        QTest::addColumn<bool>("recognised");
-        QTest::newRow("recognised") << "STATUS"
-                                    << "23C" << QByteArray("STATUS") << QByteArray("23C") << true;
-        QTest::newRow("lower case") << "STATUS"
-                                    << "23C" << QByteArray("status") << bytes({0x0F}) << false;
-        QTest::newRow("trailing CR") << "STATUS"
-                                     << "23C" << QByteArray("STATUS\r") << bytes({0x0F}) << false;
-        QTest::newRow("empty command box") << ""
-                                           << "23C" << QByteArray("X") << bytes({0x0F}) << false;
-        QTest::newRow("empty reply box") << "GO"
-                                         << "" << QByteArray("GO") << QByteArray() << true;
-    }
+    // The slave recognises the whole message exactly as typed, and answers
+    // each message on its own; an empty reply box writes nothing.
     void slaveAnswers() {
-        QFETCH(QString, command);
-        QFETCH(QString, reply);
-        QFETCH(QByteArray, message);
-        QFETCH(QByteArray, written);
-        QFETCH(bool, recognised);
-        FakeChannel channel;
-        SlaveAnswer answer{command, reply};
-        MessageCollector collector(channel);
-        SlaveResponder responder(channel, collector, answer);
-        collector.setSilence(kSilence);
-        responder.setHold(kHold);
-        QSignalSpy lights(&responder, &SlaveResponder::lightChanged);
-        QVERIFY(responder.listen());
-        channel.inject(message);
-        QTRY_COMPARE(lights.size(), 2);
-        QCOMPARE(channel.allWritten(), written);
-        QCOMPARE(channel.writes.size(), written.isEmpty() ? 0 : 1);
-        QCOMPARE(lights.at(0).at(0).value<Light>(), recognised ? Light::Green : Light::Red);
-        QCOMPARE(lights.at(0).at(1).toString(), recognised
-                                                    ? QStringLiteral("Command OK! Reply forwarded")
-                                                    : QStringLiteral("Command not recognised!"));
-        QCOMPARE(lights.at(1).at(0).value<Light>(), Light::White);
+        Page p(1000); // the hold outlasts the messages: one white at the end
+        p.get("Text24")->setText("STATUS");
+        p.get("Text25")->setText("23C");
+        QStringList lights;
+        connect(&p.page->slave(), &SlaveResponder::lightChanged, this,
+                [&](Light l, const QString& text) {
+                    lights << QStringLiteral("%1 %2").arg(lightLetter(l)).arg(text);
+                });
+        QVERIFY(p.page->slave().listen());
+        for (const char* message : {"status", "STATUS\r", "STATUS", "", "STATUS"}) {
+            if (!*message) {
+                p.get("Text25")->clear();
+                continue;
+            }
+            const int before = int(lights.size());
+            p.channel.inject(message);
+            QTRY_COMPARE(lights.size(), before + 1);
+        }
+        QCOMPARE(p.channel.writes, (Bytes{"\17", "\17", "23C"}));
+        QTRY_COMPARE_WITH_TIMEOUT(lights.size(), 5, 5000);
+        const QString bad = "R Command not recognised!", good = "G Command OK! Reply forwarded";
+        QCOMPARE(lights, (QStringList{bad, bad, good, good, "W "}));
+    }
+
+    // An address box keeps 1 to 255: a refused key empties it and names the
+    // row, the next edit clears the message. Unchecking a row empties it and
+    // the message line; checking one changes nothing.
+    void rowEntriesAndUnchecking() {
+        Page p;
+        const std::tuple<int, char, const char*, bool> keys[] = {
+            {1, '2', "2", false},   {1, '5', "25", false}, {1, '6', "", true},
+            {2, '0', "", true},     {4, '1', "1", false},  {4, '2', "12", false},
+            {4, 'A', "12A", false}, {2, '0', "", true}};
+        for (const auto& [row, key, kept, refused] : keys) {
+            QTest::keyClick(p.box("Text4", row), key);
+            QCOMPARE(p.box("Text4", row)->text(), QString(kept));
+            QCOMPARE(p.message(), refused ? outOfRange(row) : QString());
+        }
+        QCOMPARE(p.page->table().query(4), QByteArray("\14"));
+        auto* check = p.get<QCheckBox>("Check1_4");
+        check->setChecked(true);
+        p.box("Text14", 4)->setText("PING");
+        p.page->table().setReply(4, "pong", Light::Green);
+        p.get<QCheckBox>("Check1_2")->setChecked(true);
+        QCOMPARE(p.box("Text4", 4)->text(), QStringLiteral("12A"));
+        QCOMPARE(p.message(), outOfRange(2));
+        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(5, check->height() / 2));
+        QVERIFY(!check->isChecked());
+        for (const char* name : {"Text4", "Text14", "Text19"})
+            QCOMPARE(p.box(name, 4)->text(), QString());
+        QCOMPARE(p.message(), QString());
+        QCOMPARE(p.page->table().query(4), QByteArray(1, '\0'));
     }
 };
 

@@ -2,6 +2,7 @@
 // and three slave windows (addresses 1, 3 and 9). The master polls for two
 // full cycles; each slave's answer lights its own row, a slave that does not
 // know the command lights red, and a slave on another tab stays silent.
+#include "form/controls.h"
 #include "main_window/main_window.h"
 #include "main_window/tab_strip.h"
 #include "polling/master_poller.h"
@@ -13,24 +14,11 @@
 #include <memory>
 
 using namespace rava;
-using namespace rava::polling;
-using rava::test::SimProcess;
+using form::require;
 
 namespace {
-struct Lit {
-    int row;
-    QString text;
-    QColor colour;
-};
-
-QWidget* at(MainWindow& win, const QString& name) {
-    QWidget* w = win.findChild<QWidget*>(name);
-    if (!w)
-        qFatal("no control %s", qPrintable(name));
-    return w;
-}
-void setText(MainWindow& win, const QString& name, const char* text) {
-    at(win, name)->setProperty("text", QString::fromLatin1(text));
+void set(MainWindow& win, const QString& name, const char* property, const QVariant& value) {
+    require<QWidget>(&win, name)->setProperty(property, value);
 }
 } // namespace
 
@@ -39,9 +27,9 @@ class PollingEndToEndTest : public QObject {
 
 private slots:
     void masterPollsThreeSlaves() {
-        SimProcess sim({"m=master:0", "s1=slave:1", "s3=slave:3", "s9=slave:9"});
+        test::SimProcess sim({"m=master:0", "s1=slave:1", "s3=slave:3", "s9=slave:9"});
         QVERIFY(sim.start());
-        const QStringList links{"m", "s1", "s3", "s9"};
+        const char* links[] = {"m", "s1", "s3", "s9"};
         for (int port = 1; port <= 4; ++port)
             qputenv(QByteArray("RAVA2_COM") + QByteArray::number(port),
                     sim.linkPath(links[port - 1]).toLocal8Bit());
@@ -51,50 +39,47 @@ private slots:
         // Slave 9 expects another command than the master sends it.
         const char* slaveBoxes[][2] = {{"ONE?", "one"}, {"THREE?", "three"}, {"nine?", "nine"}};
         for (int k = 0; k < 3; ++k) {
-            auto win = std::make_unique<MainWindow>();
-            win->setMessenger(&messages);
-            at(*win, "Combo1")->setProperty("currentIndex", k + 1); // COM 2..4
-            QTest::mouseClick(at(*win, "Option2"), Qt::LeftButton);
-            setText(*win, "Text24", slaveBoxes[k][0]);
-            setText(*win, "Text25", slaveBoxes[k][1]);
-            win->tabStrip()->setCurrentIndex(int(Tab::Polling));
-            QVERIFY(win->link().pollingChannel().isOpen());
-            slaves.push_back(std::move(win));
+            auto& win = *slaves.emplace_back(std::make_unique<MainWindow>());
+            win.setMessenger(&messages);
+            set(win, "Combo1", "currentIndex", k + 1); // COM 2..4
+            QTest::mouseClick(require<QWidget>(&win, "Option2"), Qt::LeftButton);
+            set(win, "Text24", "text", slaveBoxes[k][0]);
+            set(win, "Text25", "text", slaveBoxes[k][1]);
+            win.tabStrip()->setCurrentIndex(int(Tab::Polling));
+            QVERIFY(win.link().pollingChannel().isOpen());
         }
         QVERIFY(sim.waitStations({"s1", "s3", "s9"}));
         master.setMessenger(&messages);
         master.tabStrip()->setCurrentIndex(int(Tab::Polling));
         const char* rows[][2] = {{"1", "ONE?"}, {"3", "THREE?"}, {"9", "NINE?"}};
-        QList<Lit> lit;
+        QStringList lit; // "row text colour" as each reply box lights
         for (int i = 1; i <= 5; ++i) {
             if (i <= 3) {
-                at(master, QStringLiteral("Check1_%1").arg(i))->setProperty("checked", true);
-                setText(master, QStringLiteral("Text4_%1").arg(i), rows[i - 1][0]);
-                setText(master, QStringLiteral("Text14_%1").arg(i), rows[i - 1][1]);
+                set(master, form::arrayMember("Check1", i), "checked", true);
+                set(master, form::arrayMember("Text4", i), "text", rows[i - 1][0]);
+                set(master, form::arrayMember("Text14", i), "text", rows[i - 1][1]);
             }
-            auto* box = static_cast<QLineEdit*>(at(master, QStringLiteral("Text19_%1").arg(i)));
+            auto* box = require<QLineEdit>(&master, form::arrayMember("Text19", i));
             connect(box, &QLineEdit::textChanged, this, [&lit, box, i](const QString& text) {
                 if (!text.isEmpty())
-                    lit.append({i, text, box->palette().color(QPalette::Base)});
+                    lit << QStringLiteral("%1 %2 %3")
+                               .arg(i)
+                               .arg(text)
+                               .arg(box->palette().color(QPalette::Base).name());
             });
         }
         QList<int> queried;
-        auto* poller = master.findChild<MasterPoller*>();
+        auto* poller = master.findChild<polling::MasterPoller*>();
         QVERIFY(poller);
-        connect(poller, &MasterPoller::queried, this, [&](int row) { queried << row; });
+        connect(poller, &polling::MasterPoller::queried, this, [&](int row) { queried << row; });
 
-        QTest::mouseClick(at(master, "Command15"), Qt::LeftButton);
+        QTest::mouseClick(require<QWidget>(&master, "Command15"), Qt::LeftButton);
         QVERIFY(poller->isRunning());
         // Two full cycles; each reply lights its own row after its query.
         QTRY_VERIFY_WITH_TIMEOUT(queried.size() >= 6 && lit.size() >= 6, 40000);
         QCOMPARE(queried.mid(0, 6), (QList<int>{1, 2, 3, 1, 2, 3}));
-        const QColor green(0, 255, 0), red(255, 0, 0);
-        const QString expected[] = {"one", "three", "Wrong command!"};
-        for (int q = 0; q < 6; ++q) {
-            QCOMPARE(lit.at(q).row, q % 3 + 1);
-            QCOMPARE(lit.at(q).text, expected[q % 3]);
-            QCOMPARE(lit.at(q).colour, q % 3 == 2 ? red : green);
-        }
+        const QStringList cycle{"1 one #00ff00", "2 three #00ff00", "3 Wrong command! #ff0000"};
+        QCOMPARE(lit.mid(0, 6), cycle + cycle);
 
         // Slave 1 goes to another tab: its next query goes unanswered.
         slaves[0]->tabStrip()->setCurrentIndex(int(Tab::Help));
@@ -104,7 +89,7 @@ private slots:
         QTest::qWait(2500);
         QCOMPARE(lit.size(), 6);
 
-        QTest::mouseClick(at(master, "Command20"), Qt::LeftButton);
+        QTest::mouseClick(require<QWidget>(&master, "Command20"), Qt::LeftButton);
         QVERIFY(!poller->isRunning() && !master.link().pollingChannel().isOpen());
         QVERIFY2(messages.errors.isEmpty(), qPrintable(messages.errors.join(QLatin1Char('\n'))));
     }

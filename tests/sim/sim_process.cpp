@@ -73,17 +73,15 @@ QStringList SimProcess::command(const QString& line, int timeoutMs) {
 }
 
 bool SimProcess::waitStations(const QStringList& modules, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const QString open =
-            '\n' + command(QStringLiteral("stats")).filter(" station=open ").join('\n');
-        const bool all = std::all_of(modules.begin(), modules.end(), [&](const QString& m) {
-            return open.contains("\nstats " + m.section(':', 0, 0) + ' ');
-        });
-        if (all || deadline.hasExpired())
-            return all;
-        QTest::qWait(10);
-    }
+    return QTest::qWaitFor(
+        [&] {
+            const QString open =
+                '\n' + command(QStringLiteral("stats")).filter(" station=open ").join('\n');
+            return std::all_of(modules.begin(), modules.end(), [&](const QString& m) {
+                return open.contains("\nstats " + m.section(':', 0, 0) + ' ');
+            });
+        },
+        timeoutMs);
 }
 
 void SimProcess::send(const QString& line) {
@@ -99,11 +97,8 @@ QStringList SimProcess::trace() const {
 }
 
 QStringList SimProcess::waitTrace(int count, int timeoutMs) const {
-    QDeadlineTimer deadline(timeoutMs);
-    QStringList lines;
-    while ((lines = trace()).size() < count && !deadline.hasExpired())
-        QTest::qWait(5);
-    return lines;
+    (void)QTest::qWaitFor([&] { return trace().size() >= count; }, timeoutMs);
+    return trace();
 }
 
 int SimProcess::stop(int signal, int timeoutMs) {
@@ -178,7 +173,7 @@ FlatOutWriter::FlatOutWriter(int fd, QByteArray bytes) : bytes_(std::move(bytes)
             const ssize_t n = ::write(fd, bytes_.constData() + at, size_t(bytes_.size() - at));
             pollfd p{fd, POLLOUT, 0};
             if (n > 0)
-                written_ = at += n;
+                at += n;
             else if (errno == EAGAIN || errno == EINTR)
                 ::poll(&p, 1, 50);
             else

@@ -75,13 +75,11 @@ public:
     FlatOutWriter(int fd, QByteArray bytes);
     ~FlatOutWriter();
     qint64 msToFinish() const { return ms_; } // -1 while writing
-    qint64 written() const { return written_; }
 
 private:
     QByteArray bytes_;
     std::atomic<bool> stop_{false};
     std::atomic<qint64> ms_{-1};
-    std::atomic<qint64> written_{0};
     std::thread thread_;
 };
 
