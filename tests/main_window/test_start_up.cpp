@@ -1,11 +1,17 @@
-// Start-up choices from the command line and the keys that move between tabs
-// and controls.
-#include "link/serial_channel.h"
+// The window as it starts: the choices of the command line, controls inside
+// their holders and apart with their captions whole, the user guide, and the
+// keys that move between tabs and controls.
 #include "main_window/start_options.h"
+#include "main_window/user_guide.h"
 #include "window_helpers.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryFile>
 
@@ -16,37 +22,33 @@ class StartUpTest : public test::WindowTest {
 private slots:
     void cleanup() { window.reset(); }
 
-    void commandLine_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("outcome"); // "port line slave remote" or the refusal's words
-        QTest::newRow("nothing") << QStringList{} << "- - 0 -";
-        QTest::newRow("all of a master")
-            << QStringList{"--port", "3", "--line", "9600,none,8,1", "--remote=7"} << "3 0 0 7";
-        QTest::newRow("full stop as the list has it")
-            << QStringList{"--line", "9600.even,8,1"} << "- 2 0 -";
-        QTest::newRow("slave, Qt's own options left alone")
-            << QStringList{"-platform", "offscreen", "--slave"} << "- - 1 -";
-        QTest::newRow("port 5") << QStringList{"--port", "5"} << "1, 2, 3 or 4";
-        QTest::newRow("port missing its value") << QStringList{"--port"} << "needs a value";
-        QTest::newRow("unknown line")
-            << QStringList{"--line", "4800,none,8,1"} << "\"115200,even,8,1\"";
-        QTest::newRow("remote 2.5") << QStringList{"--remote", "2.5"} << "0 to 255";
-        QTest::newRow("remote on a slave") << QStringList{"--slave", "--remote", "4"} << "master";
-        QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << "--port, --line";
-    }
+    // What each command line gives: "port line slave remote", or words of its
+    // refusal.
     void commandLine() {
-        QFETCH(QStringList, args);
-        QFETCH(QString, outcome);
-        const StartOptions o = parseStartOptions(args);
+        const std::pair<const char*, const char*> rows[] = {
+            {"", "- - 0 -"},
+            {"--port 3 --line 9600,none,8,1 --remote=7", "3 0 0 7"},
+            {"--line 9600.even,8,1", "- 2 0 -"},        // a full stop, as the list has it
+            {"-platform offscreen --slave", "- - 1 -"}, // Qt's own options left alone
+            {"--port 5", "1, 2, 3 or 4"},
+            {"--port", "needs a value"},
+            {"--line 4800,none,8,1", "\"115200,even,8,1\""},
+            {"--remote 2.5", "0 to 255"},
+            {"--slave --remote 4", "master"},
+            {"--baud 9600", "--port, --line"}};
         auto show = [](const std::optional<int>& v) {
             return v ? QString::number(*v) : QStringLiteral("-");
         };
-        const QString got = o.ok() ? QStringLiteral("%1 %2 %3 %4")
-                                         .arg(show(o.port), show(o.lineSetting))
-                                         .arg(int(o.slave))
-                                         .arg(show(o.remoteAddress))
-                                   : o.error;
-        QVERIFY2(got == outcome || (!o.ok() && got.contains(outcome)), qPrintable(got));
+        for (const auto& [args, outcome] : rows) {
+            const StartOptions o = parseStartOptions(QString(args).split(' ', Qt::SkipEmptyParts));
+            const QString got = o.ok() ? QStringLiteral("%1 %2 %3 %4")
+                                             .arg(show(o.port), show(o.lineSetting))
+                                             .arg(int(o.slave))
+                                             .arg(show(o.remoteAddress))
+                                       : o.error;
+            QVERIFY2(got == outcome || (!o.ok() && got.contains(outcome)),
+                     qPrintable(args + (" -> " + got)));
+        }
     }
 
     // The options act as the user's own choices would: the lists' handlers
@@ -64,24 +66,80 @@ private slots:
         QCOMPARE(window->settings().remoteAddress(), 200);
 
         window->applyStartOptions(parseStartOptions({"--slave"}));
-        QVERIFY(get<QRadioButton>("Option2")->isChecked());
-        QVERIFY(!window->settings().isMaster());
-        QVERIFY(!get("Text12")->isEnabled());
-        QCOMPARE(window->settings().remoteAddress(), 0);
+        QVERIFY(get<QRadioButton>("Option2")->isChecked() && !window->settings().isMaster());
+        QVERIFY(!get("Text12")->isEnabled() && window->settings().remoteAddress() == 0);
     }
 
     void portTipSaysWhetherEachDeviceIsThere() {
         QTemporaryFile device;
         QVERIFY(device.open());
-        const QString path = device.fileName();
-        qputenv("RAVA2_COM2", path.toLocal8Bit());
-        QCOMPARE(portListTip().section('\n', 1, 1), "COM 2: " + path + " (present)");
+        qputenv("RAVA2_COM2", device.fileName().toLocal8Bit());
+        QCOMPARE(portListTip().section('\n', 1, 1), "COM 2: " + device.fileName() + " (present)");
         device.remove();
-        QCOMPARE(portListTip().section('\n', 1, 1), "COM 2: " + path + " (missing)");
+        QVERIFY(portListTip().section('\n', 1, 1).endsWith(" (missing)"));
         qunsetenv("RAVA2_COM2");
     }
 
-    void keysMoveBetweenEnabledTabs() {
+    // Every control of a page lies inside what holds it (its frame, or the
+    // strip below the tab row) and no two controls that take input or draw a
+    // box overlap (labels are transparent and may reach under a neighbour).
+    void layoutAndHelpPage() {
+        start();
+        TabStrip* strip = window->tabStrip();
+        QStringList faults;
+        auto check = [&](QWidget* holder, const QRect& room) {
+            QList<QWidget*> solid;
+            for (QWidget* w : holder->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (w->objectName().isEmpty())
+                    continue;
+                if (!room.contains(w->geometry()))
+                    faults << w->objectName() + " outside " + holder->objectName();
+                if (!qobject_cast<QLabel*>(w))
+                    solid << w;
+            }
+            for (int a = 0; a < solid.size(); ++a)
+                for (int b = a + 1; b < solid.size(); ++b)
+                    if (solid[a]->geometry().intersects(solid[b]->geometry()))
+                        faults << solid[a]->objectName() + " overlaps " + solid[b]->objectName();
+        };
+        for (int t = 0; t < kTabCount; ++t) {
+            check(strip->page(t), strip->rect().adjusted(0, strip->tabBar()->height(), 0, 0));
+            for (QWidget* frame : strip->page(t)->findChildren<QGroupBox*>())
+                check(frame, frame->rect());
+        }
+        // A caption is never cut off by its control: button captions fit the
+        // width, label captions fit the height (the descent of the last line
+        // aside, where no letter of these captions reaches).
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (w->objectName().isEmpty())
+                continue;
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                if (label->text().isEmpty() || !label->pixmap().isNull())
+                    continue;
+                const int need = label->wordWrap() ? label->heightForWidth(label->width())
+                                                   : label->sizeHint().height();
+                if (need - label->fontMetrics().descent() > label->height())
+                    faults << label->objectName() + " cut off";
+            } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+                const int extra = qobject_cast<QPushButton*>(w) ? 4 : 18; // box or circle
+                if (button->fontMetrics().horizontalAdvance(button->text()) + extra >
+                    button->width())
+                    faults << button->objectName() + " cut off";
+            }
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1String("; "))));
+        // Every line of the guide ends in CR LF; the help page shows it line for line.
+        const QStringList lines = userGuideText().split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 27);
+        QCOMPARE(userGuideText().count(QLatin1Char('\n')), 26);
+        QCOMPARE(get<QPlainTextEdit>("Text3")->toPlainText().split(QLatin1Char('\n')), lines);
+    }
+
+    // Ctrl+Tab and its kin move between the tabs (round the end, never off a
+    // locked one); Tab reaches every enabled control of the page in front (of
+    // a group of options, the chosen one), going down the page, never back up
+    // by more than a row.
+    void keyboard() {
         start();
         auto press = [this](QKeyCombination key) {
             QTest::keyClick(window.get(), key.key(), key.keyboardModifiers());
@@ -91,19 +149,11 @@ private slots:
         QCOMPARE(press(Qt::CTRL | Qt::Key_PageDown), Tab::ReceiveText);
         QCOMPARE(press(Qt::CTRL | Qt::Key_PageUp), Tab::SendText);
         QCOMPARE(press(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), Tab::SetUp);
-        QCOMPARE(press(Qt::CTRL | Qt::Key_PageUp), Tab::Help); // round the end
-        // While a transfer locks the others, the keys stay on its tab.
-        window->context().lockTabs(Tab::Help, true);
-        QCOMPARE(press(Qt::CTRL | Qt::Key_Tab), Tab::Help);
-        window->context().lockTabs(Tab::Help, false);
+        window->context().lockTabs(Tab::SetUp, true);
         QCOMPARE(press(Qt::CTRL | Qt::Key_Tab), Tab::SetUp);
-    }
-
-    // Tab reaches every enabled control of the page in front (of a group of
-    // options, the chosen one), going down the page, never back up by more
-    // than a row.
-    void tabKeyReachesEveryControlOfThePage() {
-        start();
+        window->context().lockTabs(Tab::SetUp, false);
+        QCOMPARE(press(Qt::CTRL | Qt::Key_PageUp), Tab::Help);
+        QCOMPARE(press(Qt::CTRL | Qt::Key_Tab), Tab::SetUp);
         QList<QWidget*> wanted, seen;
         for (QWidget* w : window->tabStrip()->page(int(Tab::SetUp))->findChildren<QWidget*>()) {
             auto* option = qobject_cast<QRadioButton*>(w);

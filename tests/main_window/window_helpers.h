@@ -1,10 +1,10 @@
 #pragma once
 
+#include "form/controls.h"
 #include "main_window/main_window.h"
 #include "main_window/tab_strip.h"
 #include "support/recording.h"
 
-#include <QStringList>
 #include <QTabBar>
 #include <QtTest>
 #include <memory>
@@ -21,21 +21,13 @@ protected:
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
-
     template <typename T = QWidget> T* get(const QString& name) const {
-        T* w = window->findChild<T*>(name);
-        if (!w)
-            qFatal("no control %s of the expected kind", qPrintable(name));
-        return w;
+        return form::require<T>(window.get(), name);
     }
-
-    // Clicks a button-like control in its middle.
-    void click(const char* name) {
-        QWidget* w = get(name);
-        QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+    // A click in the middle of a control, or on a tab, as the user makes it.
+    void click(const QString& name) {
+        QTest::mouseClick(get(name), Qt::LeftButton, {}, get(name)->rect().center());
     }
-
-    // Chooses a tab the way the user does: a click on it.
     void clickTab(Tab tab) {
         QTabBar* bar = window->tabStrip()->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(int(tab)).center());
