@@ -18,21 +18,19 @@ class RegisterEndToEndTest : public QObject {
 
     // Types `value` into `box` (if given), clicks `button` and returns the
     // outcome the status line shows.
-    static QString operate(MainWindow& win, const char* button, const char* box = nullptr,
-                           const QString& value = {}) {
-        if (auto* edit = box ? win.findChild<QLineEdit*>(QLatin1String(box)) : nullptr) {
-            edit->clear();
-            QTest::keyClicks(edit, value);
-        }
+    static QString operate(MainWindow& win, const char* button, const char* box = "",
+                           const char* value = "") {
+        if (auto* edit = *box ? win.findChild<QLineEdit*>(QLatin1String(box)) : nullptr)
+            edit->setText(value);
         auto* status = win.findChild<QLabel*>(QStringLiteral("Label17"));
         QTest::mouseClick(win.findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
-        (void)QTest::qWaitFor([&] { return !status->text().isEmpty(); }, 5000);
+        (void)QTest::qWaitFor([&] { return !status->text().isEmpty(); });
         return status->text();
     }
 
 private slots:
-    // Read the address, write a new one and read it back, write parity 3 and
-    // read it back; the module itself, leaving programming mode, confirms.
+    // Read the address, write a new one (read back by the write), write parity 3
+    // and read it; the module itself, leaving programming mode, confirms.
     // Then nobody answers: the failure comes after the reply timeout and the
     // channel is closed again.
     void programTheModule() {
@@ -42,23 +40,19 @@ private slots:
         test::RecordingMessenger messages;
         MainWindow win;
         win.setMessenger(&messages);
-        QCOMPARE(operate(win, "Command16"), QStringLiteral("Address is 5"));
-        QCOMPARE(operate(win, "Command17", "Text5", QStringLiteral("200")),
-                 QStringLiteral("Operation done. The new address is 200"));
-        QCOMPARE(operate(win, "Command16"), QStringLiteral("Address is 200"));
-        QCOMPARE(operate(win, "Command19", "Text7", QStringLiteral("3")),
-                 QStringLiteral("Operation done. The new parity is 3"));
-        QCOMPARE(operate(win, "Command18"), QStringLiteral("Parity is 3"));
+        QCOMPARE(operate(win, "Command16"), "Address is 5");
+        QCOMPARE(operate(win, "Command17", "Text5", "200"),
+                 "Operation done. The new address is 200");
+        QCOMPARE(operate(win, "Command19", "Text7", "3"), "Operation done. The new parity is 3");
+        QCOMPARE(operate(win, "Command18"), "Parity is 3");
         QCOMPARE(sim.command(QStringLiteral("prog P off")),
                  QStringList{QStringLiteral("ok prog P off address=200 parity=even")});
 
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(operate(win, "Command16"),
-                 QStringLiteral("Operation failed. Check the settings!"));
+        QCOMPARE(operate(win, "Command16"), "Operation failed. Check the settings!");
         QVERIFY2(clock.elapsed() >= 1000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(!win.link().programmingChannel().isOpen());
-        QVERIFY2(messages.errors.isEmpty(), qPrintable(messages.errors.join('\n')));
+        QVERIFY(!win.link().programmingChannel().isOpen() && messages.errors.isEmpty());
     }
 };
 
