@@ -10,9 +10,8 @@
 namespace rava::test {
 
 QString simBinary() {
-    const QString path = qEnvironmentVariable("RAVA2_SIM");
-    return path.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/rava2-sim")
-                          : path;
+    return qEnvironmentVariable("RAVA2_SIM", QCoreApplication::applicationDirPath() +
+                                                 QStringLiteral("/rava2-sim"));
 }
 
 SimProcess::SimProcess(const QStringList& args, const QString& dir)

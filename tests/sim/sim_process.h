@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
+#include <termios.h>
 #include <vector>
 
 namespace rava::test {

@@ -95,7 +95,9 @@ long memoryKb(qint64 pid, const char* field) {
 class SimRelayTest : public QObject {
     Q_OBJECT
 private slots:
-    void packetsAreRoutedWithEveryByteAndTheirBoundaries() {
+    // Every byte is routed with its packet's boundaries; drops are traced and
+    // counted, and a damaged packet never arrives.
+    void routingAndDrops() {
         SimProcess sim({"--no-pacing", "M=master:0", "S=slave:7", "T=slave:8", "W=slave:10"});
         const auto st = sim.startWithStations({"M", "S", "T"});
         QVERIFY(!st.empty());
@@ -122,6 +124,35 @@ private slots:
         QCOMPARE(receive(*st[1], 256), range(0, 256));
         QCOMPARE(receive(*st[0], toMaster.size()), toMaster);
         QVERIFY(receive(*st[2], 0, 100).isEmpty());
+
+        // Losses and damage switched on at the console; an over-long line is
+        // refused once, whole: its tail must not run as a command.
+        QCOMPARE(sim.command(QString(9000, ' ') + "loss 1\nloss 0.3"), QStringList{"ok loss 0.3"});
+        QCOMPARE(sim.errors().count("longer than"), 1);
+        QVERIFY(sim.command("corrupt 0.05").value(0).startsWith("ok corrupt"));
+        const QByteArray downPayload = range('A', 'A' + 24), upPayload = range('a', 'a' + 24);
+        for (int i = 0; i < 30; ++i) {
+            QVERIFY(sendPacket(sim, *st[0], '\7' + downPayload));
+            QVERIFY(sendPacket(sim, *st[1], upPayload));
+        }
+        const QByteArray down = receive(*st[1], 0, 300), up = receive(*st[0], 0, 300);
+        const QStringList lines = sim.trace();
+        const auto count = [&](const char* what) { return int(lines.filter(what).size()); };
+        const int lostDown = count(" lost:S"), lostUp = count(" lost:M");
+        const int badDown = count(" checksum:S:"), badUp = count(" checksum:M:");
+        QVERIFY(lostDown > 0 && lostUp > 0 && badDown > 0 && badUp > 0);
+        // What gets through is whole and unchanged; a damaged packet is gone.
+        QCOMPARE(down, downPayload.repeated(30 - lostDown - badDown));
+        QCOMPARE(up, ('\7' + upPayload).repeated(30 - lostUp - badUp));
+        // The stats count the same, on the sending module's line.
+        const QStringList stats = sim.command(QStringLiteral("stats"));
+        const auto counted = [&](const char* module, int lost, int bad) {
+            return stats.filter(QString(" lost=%1 rejected=%2 ").arg(lost).arg(bad))
+                .value(0)
+                .startsWith(QString("stats ") + module + ' ');
+        };
+        QVERIFY2(counted("M", lostDown, badDown) && counted("S", lostUp, badUp),
+                 qPrintable(stats.join('\n')));
     }
 
     void oneWriteIsOnePacketUpToTheBound() {
@@ -199,45 +230,12 @@ private slots:
                  qPrintable(QString::number(writeMs)));
     }
 
-    void dropsAreTracedAndCountedAndDamageNeverArrives() {
-        SimProcess sim(
-            {"--no-pacing", "--loss", "0.3", "--corrupt", "0.05", "M=master:0", "S=slave:7"});
-        const auto st = sim.startWithStations({"M", "S"});
-        QVERIFY(!st.empty());
-        const QByteArray downPayload = range('A', 'A' + 24), upPayload = range('a', 'a' + 24);
-        for (int i = 0; i < 30; ++i) {
-            QVERIFY(sendPacket(sim, *st[0], '\7' + downPayload));
-            QVERIFY(sendPacket(sim, *st[1], upPayload));
-        }
-        const QByteArray down = receive(*st[1], 0, 300), up = receive(*st[0], 0, 300);
-        const QStringList lines = sim.trace();
-        const auto count = [&](const char* what) { return int(lines.filter(what).size()); };
-        const int lostDown = count(" lost:S"), lostUp = count(" lost:M");
-        const int badDown = count(" checksum:S:"), badUp = count(" checksum:M:");
-        QVERIFY(lostDown > 0 && lostUp > 0 && badDown > 0 && badUp > 0);
-        // What gets through is whole and unchanged; a damaged packet is gone.
-        QCOMPARE(down, downPayload.repeated(30 - lostDown - badDown));
-        QCOMPARE(up, ('\7' + upPayload).repeated(30 - lostUp - badUp));
-        // The stats count the same, on the sending module's line.
-        const QStringList stats = sim.command(QStringLiteral("stats"));
-        const auto counted = [&](const char* module, int lost, int bad) {
-            return stats.filter(QString(" lost=%1 rejected=%2 ").arg(lost).arg(bad))
-                .value(0)
-                .startsWith(QString("stats ") + module + ' ');
-        };
-        QVERIFY2(counted("M", lostDown, badDown) && counted("S", lostUp, badUp),
-                 qPrintable(stats.join('\n')));
-    }
-
-    // An over-long console line is refused once, whole; a directory in use
-    // is refused, and links a killed simulator left behind are replaced.
-    void consoleAndDirectory() {
+    // A directory in use is refused, and links a killed simulator left behind
+    // are replaced.
+    void directoryLock() {
         QTemporaryDir dir;
         auto first = std::make_unique<SimProcess>(QStringList{"M=master:0"}, dir.path());
         QVERIFY(first->start());
-        QCOMPARE(first->command(QString(9000, ' ') + "loss 1\nloss 0.25"),
-                 QStringList{"ok loss 0.25"});
-        QCOMPARE(first->errors().count("longer than"), 1);
         const QString link = first->linkPath("M");
         const QString target = QFile::symLinkTarget(link);
         QProcess second;
