@@ -559,7 +559,7 @@ void Simulator::deliver(std::size_t i, Nanos t) {
             // damaged one away: bit errors show to the station as a loss.
             if (const int n = faults_.damage(scratch_)) {
                 src.stats.rejected++;
-                trace(t, src.name, "",  scratch_,
+                trace(t, src.name, "", scratch_,
                       join("checksum:" + dst.name + ":" + std::to_string(n), note));
                 it = waiting.erase(it);
                 continue;
@@ -764,8 +764,8 @@ void Simulator::printStats() const {
             " absent=" + std::to_string(s.absent) + " oversize=" + std::to_string(s.oversize) +
             " undelivered=" + std::to_string(s.undelivered));
     }
-    say("ok stats dropped=" + std::to_string(dropped_) +
-        " lost=" + std::to_string(total.lost) + " rejected=" + std::to_string(total.rejected) +
+    say("ok stats dropped=" + std::to_string(dropped_) + " lost=" + std::to_string(total.lost) +
+        " rejected=" + std::to_string(total.rejected) +
         " unrouted=" + std::to_string(total.unrouted) + " empty=" + std::to_string(total.empty) +
         " programming=" + std::to_string(total.programming) +
         " absent=" + std::to_string(total.absent) + " oversize=" + std::to_string(total.oversize) +
