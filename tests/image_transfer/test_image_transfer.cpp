@@ -48,20 +48,6 @@ class ImageTransferTest : public QObject {
 
     QString log() const { return log_.join(QLatin1Char(' ')); }
     QString temp(const char* name) const { return tempDir_.filePath(QLatin1String(name)); }
-    // Receive; `wire` arrives in batches cut at `cuts`, 2 ms apart; then silence.
-    Reception receive(const QByteArray& wire, QList<int> cuts) {
-        log_.clear();
-        if (!rx_->receive())
-            return {};
-        int from = 0;
-        for (int cut : cuts << int(wire.size())) {
-            ch_->inject(wire.mid(from, cut - from));
-            from = cut;
-            QTest::qWait(2);
-        }
-        (void)QTest::qWaitFor([this] { return log_.contains("end"); }, 5000);
-        return result_;
-    }
 
 private slots:
     void initTestCase() {
@@ -158,8 +144,6 @@ private slots:
         }
 
         const int header = int(ch_->writes[0].size()) + (master ? -1 : 1);
-        for (int& cut : cuts)
-            cut += header;
         arrives = delta < 0 ? arrives.chopped(-delta) : arrives + QByteArray(delta, 'x');
         settings_.setMode(master ? Mode::Slave : Mode::Master);
         // Both files start empty, whatever an earlier reception left.
@@ -167,7 +151,16 @@ private slots:
             test::writeFile(tempDir_, QLatin1String(name), QByteArray(1000, '#'));
         QElapsedTimer clock;
         clock.start();
-        const Reception r = receive(arrives, cuts);
+        log_.clear();
+        QVERIFY(rx_->receive());
+        int from = 0; // batches 2 ms apart, then silence
+        for (int cut : cuts << int(arrives.size()) - header) {
+            ch_->inject(arrives.mid(from, header + cut - from));
+            from = header + cut;
+            QTest::qWait(2);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(log_.contains("end"), 5000);
+        const Reception& r = result_;
         QCOMPARE(log(), QStringLiteral("busy idle end"));
         QCOMPARE(r.verdict, verdict);
         QCOMPARE(r.announced, qint64(size));

@@ -104,19 +104,16 @@ private slots:
         QVERIFY(pty.waitStationClosed(5000));
     }
 
-    // A device held by another channel, one that goes away and one that
-    // does not exist: each is refused or reported naming the COM entry and
-    // the device (and, when missing, the variable that maps it).
+    // A device that goes away is reported naming the COM entry and the
+    // device it was opened as; one that does not exist is refused naming the
+    // variable that maps it too. (A device held by another channel: the
+    // failure-path tests.)
     void unusableDevicesAreNamed() {
         auto pty = std::make_unique<Pty>();
         const QString device = pty->stationPath();
-        const auto polling = channelOn(*pty, "MSComm3"), text = channelOn(*pty);
-        QVERIFY(polling->open() && polling->open()); // asking again is harmless
+        const auto text = channelOn(*pty);
         QString error;
-        QVERIFY(!text->open(&error) && !text->isOpen());
-        QVERIFY2(error.contains("COM 1") && error.contains(device), qPrintable(error));
-        polling->close();
-        QVERIFY(text->open(&error));
+        QVERIFY(text->open(&error) && text->open()); // asking again is harmless
         text->setPort(2); // the next open's port: the message names the device held
         QSignalSpy lost(text.get(), &Channel::lost);
         pty.reset();
