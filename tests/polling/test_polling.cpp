@@ -96,14 +96,12 @@ private slots:
         master.end();
         QCOMPARE(p.channel.writes.mid(0, 4), (Bytes{"\1A", "\3B", "\1C", "\3B"}));
         for (int i = 1; i < 4; ++i)
-            QVERIFY2(at[i] - at[i - 1] >= kPause, qPrintable(QString::number(at[i] - at[i - 1])));
+            QVERIFY(at[i] - at[i - 1] >= kPause);
         QVERIFY(!master.isRunning() && !p.channel.isOpen());
         const auto written = p.channel.writes.size();
         QTest::qWait(kPause * 3);
         QCOMPARE(p.channel.writes.size(), written);
-        QVERIFY(master.start());
-        QCOMPARE(p.channel.writes.size(), written + 1);
-        QCOMPARE(p.channel.opens, 2);
+        QVERIFY(master.start() && p.channel.writes.size() == written + 1 && p.channel.opens == 2);
     }
 
     // A reply lights the first row with its address, checked or not: green
