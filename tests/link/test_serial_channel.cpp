@@ -30,17 +30,16 @@ const QByteArray kEveryByte = [] {
     return all;
 }();
 
-// The lines of a trace whose second and third fields are `from` and `to`:
-// "TIME CHANNEL DIRECTION LENGTH HEX", the simulator's "TIME FROM TO LENGTH HEX".
+// The lines "TIME CHANNEL DIRECTION LENGTH HEX" (the simulator's "TIME FROM
+// TO LENGTH HEX") of a trace with `from` and `to` as second and third fields.
 QList<QByteArrayList> traced(const QString& path, const QByteArray& from, const QByteArray& to) {
     QFile f(path);
     QList<QByteArrayList> kept;
-    if (f.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : f.readAll().split('\n')) {
-            const QByteArrayList fields = line.split(' ');
-            if (fields.size() == 5 && fields[1] == from && fields[2] == to)
-                kept << fields;
-        }
+    for (const QByteArray& line :
+         f.open(QIODevice::ReadOnly) ? f.readAll().split('\n') : QByteArrayList())
+        if (const QByteArrayList fields = line.split(' ');
+            fields.value(1) == from && fields.value(2) == to)
+            kept << fields;
     return kept;
 }
 
@@ -63,9 +62,9 @@ private slots:
         QCOMPARE(test::receive(*ch, 256), kEveryByte);
         // A new setting applies at once to the open port; a bad one changes nothing.
         QVERIFY(ch->setSettings("9600,e,8,1"));
-        QCOMPARE(pty.stationSpeed(), unsigned(B9600));
         QCOMPARE(pty.stationParity(), 'e');
         QVERIFY(ch->setSettings("19200,o,8,1") && !ch->setSettings("fast,x,8,1"));
+        QCOMPARE(pty.stationSpeed(), unsigned(B19200));
         QCOMPARE(pty.stationParity(), 'o');
         const QByteArray marks = kEveryByte + QByteArray("\xff\x00\xff\x41", 4);
         QVERIFY(pty.send(marks));
@@ -102,22 +101,19 @@ private slots:
         ch->close(); // far more than the line's buffers hold is still queued
         QVERIFY(!ch->isOpen() && !ch->write("late"));
         QCOMPARE(pty.receive(big.size(), 10000), big);
-        QVERIFY(pty.waitStationOpen(false, 5000));
+        QVERIFY(pty.waitStationClosed(5000));
     }
 
-    // A device held by another channel, one that goes away and one that
-    // does not exist: each is refused or reported naming the COM entry and
-    // the device (and, when missing, the variable that maps it).
+    // A device that goes away is reported naming the COM entry and the
+    // device it was opened as; one that does not exist is refused naming the
+    // variable that maps it too. (A device held by another channel: the
+    // failure-path tests.)
     void unusableDevicesAreNamed() {
         auto pty = std::make_unique<Pty>();
         const QString device = pty->stationPath();
-        const auto polling = channelOn(*pty, "MSComm3"), text = channelOn(*pty);
-        QVERIFY(polling->open() && polling->open()); // asking again is harmless
+        const auto text = channelOn(*pty);
         QString error;
-        QVERIFY(!text->open(&error) && !text->isOpen());
-        QVERIFY2(error.contains("COM 1") && error.contains(device), qPrintable(error));
-        polling->close();
-        QVERIFY(text->open(&error));
+        QVERIFY(text->open(&error) && text->open()); // asking again is harmless
         text->setPort(2); // the next open's port: the message names the device held
         QSignalSpy lost(text.get(), &Channel::lost);
         pty.reset();

@@ -1,10 +1,7 @@
 #include "pty.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTest>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -13,21 +10,13 @@
 
 namespace rava::test {
 
-Pty::Pty() {
-    fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ >= 0 && (grantpt(fd_) != 0 || unlockpt(fd_) != 0)) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (fd_ < 0)
+Pty::Pty() : fd_(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    termios t{};
+    if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0 || tcgetattr(fd_, &t) != 0)
         return;
     path_ = QString::fromLocal8Bit(ptsname(fd_));
-    // Raw line on the station side too, so no byte is translated.
-    termios t{};
-    if (tcgetattr(fd_, &t) == 0) {
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
-    }
+    cfmakeraw(&t); // no byte translated on the station side either
+    tcsetattr(fd_, TCSANOW, &t);
 }
 
 Pty::~Pty() {
@@ -36,19 +25,7 @@ Pty::~Pty() {
 }
 
 bool Pty::send(const QByteArray& bytes) {
-    qsizetype done = 0;
-    QElapsedTimer clock;
-    clock.start();
-    while (done < bytes.size() && clock.elapsed() < 5000) {
-        const ssize_t n = ::write(fd_, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        else
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return done == bytes.size();
+    return ::write(fd_, bytes.constData(), size_t(bytes.size())) == bytes.size();
 }
 
 QByteArray Pty::receive(int count, int timeoutMs) {
@@ -64,22 +41,21 @@ QByteArray Pty::receive(int count, int timeoutMs) {
     return got;
 }
 
-bool Pty::stationOpen() {
-    pollfd p{fd_, POLLIN, 0};
-    ::poll(&p, 1, 0);
-    return (p.revents & POLLHUP) == 0;
+bool Pty::waitStationClosed(int timeoutMs) {
+    return QTest::qWaitFor(
+        [this] {
+            pollfd p{fd_, POLLIN, 0};
+            return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP);
+        },
+        timeoutMs);
 }
 
-bool Pty::waitStationOpen(bool open, int timeoutMs) {
-    return QTest::qWaitFor([&] { return stationOpen() == open; }, timeoutMs);
-}
-
-unsigned Pty::stationSpeed() {
+unsigned Pty::stationSpeed() const {
     termios t{};
     return tcgetattr(fd_, &t) == 0 ? unsigned(cfgetospeed(&t)) : 0;
 }
 
-char Pty::stationParity() {
+char Pty::stationParity() const {
     termios t{};
     tcgetattr(fd_, &t);
     // The pty driver drops PARENB; the channel marks parity checking in the

@@ -14,24 +14,18 @@ public:
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
-    bool valid() const { return fd_ >= 0; }
+    bool valid() const { return !path_.isEmpty(); }
     QString stationPath() const { return path_; }
-
-    // Writes to the station; returns false on a short write.
     bool send(const QByteArray& bytes);
-    // Reads what the station wrote, waiting at most timeoutMs for `count`
-    // bytes (or for anything when count is 0), while Qt's events keep running.
+    // What the station wrote: waits (running events) at most timeoutMs for
+    // `count` bytes, or for anything when count is 0.
     QByteArray receive(int count, int timeoutMs);
-    // True while some process holds the station side open. A station side
-    // that was never opened also reads as open (the driver reports no hang-up
-    // until a first close), so tests open and close it once before relying
-    // on this.
-    bool stationOpen();
-    // Waits (running events) until stationOpen() equals `open`.
-    bool waitStationOpen(bool open, int timeoutMs);
-    // Speed (B9600, ...) and parity ('n', 'o', 'e') the station set on its side.
-    unsigned stationSpeed();
-    char stationParity();
+    // Waits until no process holds the station side open. The driver reports
+    // a hang-up only after a first open and close.
+    bool waitStationClosed(int timeoutMs);
+    // Speed (B9600, ...) and parity ('n', 'o', 'e') set on the station side.
+    unsigned stationSpeed() const;
+    char stationParity() const;
 
 private:
     int fd_ = -1;

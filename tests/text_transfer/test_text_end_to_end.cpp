@@ -1,6 +1,4 @@
-// Text files between two stations joined by the module simulator: a master
-// sends to a slave at each baud rate (the project's serial channels on the
-// simulator's links), and a slave sends a Unix text file to a master window.
+// Text files between two stations joined by the module simulator.
 #include "link/line_settings.h"
 #include "link/station_settings.h"
 #include "main_window/main_window.h"
@@ -21,6 +19,9 @@ class TextEndToEndTest : public QObject {
     QTemporaryDir dir_;
 
 private slots:
+    // A master sends to a slave, at each baud rate, on the project's serial
+    // channels; the slave gets the file as it is (the simulator takes the
+    // addresses).
     void masterSendsFileToSlave_data() {
         QTest::addColumn<int>("setting");
         QTest::newRow("9600") << 0;
@@ -46,7 +47,6 @@ private slots:
         station.setRemoteAddress(7);
         text::TextSender sender(*stations[0], station);
         QVERIFY(sender.sendBytes(bytes));
-        // The slave gets the file as it is: the simulator takes the addresses.
         QCOMPARE(test::receive(*stations[1], bytes.size(), 60000), bytes);
     }
 
@@ -62,9 +62,7 @@ private slots:
         test::RecordingMessenger says;
         master.setMessenger(&says);
         slave.setMessenger(&says);
-        const auto at = [](MainWindow& win, const char* name) {
-            return win.findChild<QWidget*>(QLatin1String(name));
-        };
+        const auto at = [](MainWindow& w, const char* name) { return w.findChild<QWidget*>(name); };
         const auto click = [&](MainWindow& w, const char* n) {
             QTest::mouseClick(at(w, n), Qt::LeftButton);
         };
