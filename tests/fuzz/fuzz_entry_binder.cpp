@@ -53,7 +53,6 @@ const Kind kKinds[] = {
     {3, EntryBinder::byteRange},                              // an address
     {1, [](double v) { return v >= 0 && v <= 3 && v != 2; }}, // the parity
     {3, [](double v) { return v >= 1 && v <= 255; }},         // a slave address
-    {32767, EntryBinder::byteRange},                          // long pasted text
 };
 
 // One box per kind, made once: a box's first use loads fonts that Qt keeps

@@ -17,93 +17,81 @@
 using namespace rava;
 using namespace rava::text;
 
-namespace {
-
-struct Receiver {
-    StationSettings settings;
-    test::FakeChannel channel;
-    TextReceiver rx{channel, settings};
-    OneShot* idle = rx.findChild<OneShot*>(QStringLiteral("Timer2"));
-    QByteArray shown; // every line as it came: sender byte (master), line, LF
-    int lines = 0;
-    int failures = 0;
-
-    explicit Receiver(bool master) {
-        settings.setMode(master ? Mode::Master : Mode::Slave);
-        QObject::connect(&rx, &TextReceiver::lineReceived, [this](const QByteArray& l, int from) {
-            FUZZ_CHECK(from >= 0 && from <= 255 && (settings.isMaster() || from == 0));
-            shown += (settings.isMaster() ? QByteArray(1, char(from)) : QByteArray()) + l + '\n';
-            ++lines;
-        });
-        QObject::connect(&rx, &TextReceiver::failed, [this] { ++failures; });
-        FUZZ_CHECK(idle && rx.receive());
-    }
-};
-
-void checkFile(const QByteArray& file, bool master, int address) {
-    QString shown = QString::fromLatin1(file);
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    FUZZ_CHECK(shownText(file.constData(), file.size()) == shown);
-    QStringList want = shown.split(u'\n');
-    if (shown.isEmpty() || shown.endsWith(u'\n'))
-        want.removeLast();
-    const QList<QByteArray> lines = splitLines(file);
-    FUZZ_CHECK(lines.size() == want.size() && countLines(file) == lines.size());
-    Receiver r(master);
-    QByteArray expected;
-    for (int i = 0; i < lines.size(); ++i) {
-        FUZZ_CHECK(lines[i] == want[i].toLatin1());
-        const QByteArray wire = lineOnWire(lines[i], master, address);
-        for (qsizetype at = 0; at < wire.size(); at += 1 + (address + i) % 7)
-            r.channel.inject(wire.mid(at, 1 + (address + i) % 7));
-        expected += (master ? QByteArray(1, char(address)) : QByteArray()) + lines[i] + "\r\n";
-    }
-    r.rx.stop();
-    FUZZ_CHECK(r.shown == expected && r.lines == lines.size());
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::makeApplication<QCoreApplication>(); // for the timers
     fuzz::Input in(data, size);
     const bool master = in.byte() & 1;
     const int address = in.byte();
-    checkFile(fuzz::Input(data, size).rest().mid(2), master, address);
+    StationSettings settings;
+    settings.setMode(master ? Mode::Master : Mode::Slave);
+    test::FakeChannel channel;
+    TextReceiver rx(channel, settings);
+    auto* idle = rx.findChild<OneShot*>(QStringLiteral("Timer2"));
+    QByteArray shown; // every line as it came: sender byte (master), line, LF
+    int lines = 0;
+    int failures = 0;
+    QObject::connect(&rx, &TextReceiver::lineReceived, [&](const QByteArray& line, int from) {
+        FUZZ_CHECK(from >= 0 && from <= 255 && (master || from == 0));
+        shown += (master ? QByteArray(1, char(from)) : QByteArray()) + line + '\n';
+        ++lines;
+    });
+    QObject::connect(&rx, &TextReceiver::failed, [&] { ++failures; });
 
-    Receiver r(master);
+    const QByteArray file = QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)).mid(2);
+    QString text = QString::fromLatin1(file);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    FUZZ_CHECK(shownText(file.constData(), file.size()) == text);
+    QStringList want = text.split(u'\n');
+    if (text.isEmpty() || text.endsWith(u'\n'))
+        want.removeLast();
+    const QList<QByteArray> split = splitLines(file);
+    FUZZ_CHECK(split.size() == want.size() && countLines(file) == split.size());
+    QByteArray expected;
+    FUZZ_CHECK(rx.receive());
+    for (int i = 0; i < split.size(); ++i) {
+        FUZZ_CHECK(split[i] == want[i].toLatin1());
+        const QByteArray wire = lineOnWire(split[i], master, address);
+        for (qsizetype at = 0; at < wire.size(); at += 1 + (address + i) % 7)
+            channel.inject(wire.mid(at, 1 + (address + i) % 7));
+        expected += (master ? QByteArray(1, char(address)) : QByteArray()) + split[i] + "\r\n";
+    }
+    rx.stop();
+    FUZZ_CHECK(shown == expected && lines == split.size());
+
+    shown.clear();
     QByteArray arrived; // while receiving, with a line feed for a line ended early
     int losses = 0;
     bool any = false; // something arrived in this reception
+    FUZZ_CHECK(rx.receive());
     while (!in.atEnd()) {
         const std::uint8_t op = in.byte();
-        int ended = r.lines; // lines ended by Break, a loss or the timeout: counted below
+        int ended = lines; // lines ended by Break, a loss or the timeout: counted below
         if (op % 8 == 6) {
-            const bool busy = r.rx.isBusy();
-            FUZZ_CHECK(r.rx.receive() == !busy);
+            const bool busy = rx.isBusy();
+            FUZZ_CHECK(rx.receive() == !busy);
             any = any && busy;
         } else if (op % 8 == 5 || in.atEnd()) {
-            r.rx.stop();
-        } else if (op % 8 == 7 && r.channel.isOpen()) {
+            rx.stop();
+        } else if (op % 8 == 7 && channel.isOpen()) {
             ++losses;
-            r.channel.close();
-            emit r.channel.lost(QStringLiteral("gone"));
-        } else if (op % 8 == 4 && r.idle->isActive()) {
-            fuzz::fire(r.idle);
+            channel.close();
+            emit channel.lost(QStringLiteral("gone"));
+        } else if (op % 8 == 4 && idle->isActive()) {
+            fuzz::fire(idle);
         } else {
             const QByteArray chunk = in.bytes(op / 8 + 1);
-            if (r.channel.isOpen() && !chunk.isEmpty()) {
+            if (channel.isOpen() && !chunk.isEmpty()) {
                 arrived += chunk;
                 any = true;
             }
-            r.channel.inject(chunk);
-            ended = r.lines; // these ended at a line feed
+            channel.inject(chunk);
+            ended = lines; // these ended at a line feed
         }
-        if (r.lines != ended)
+        if (lines != ended)
             arrived += '\n';
-        FUZZ_CHECK(r.channel.isOpen() == r.rx.isBusy() && r.failures == losses);
-        FUZZ_CHECK(r.idle->isActive() == (r.rx.isBusy() && any));
-        FUZZ_CHECK(r.rx.isBusy() ? arrived.startsWith(r.shown) : arrived == r.shown);
+        FUZZ_CHECK(channel.isOpen() == rx.isBusy() && failures == losses);
+        FUZZ_CHECK(idle->isActive() == (rx.isBusy() && any));
+        FUZZ_CHECK(rx.isBusy() ? arrived.startsWith(shown) : arrived == shown);
     }
     return 0;
 }
