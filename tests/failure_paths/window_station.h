@@ -6,11 +6,23 @@
 #include "support/recording.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QtTest>
 #include <memory>
 
 namespace rava::test {
+
+// Whether a descriptor of this program points at a file under `dir` (or at
+// what is left of one that was deleted).
+inline bool holdsFileUnder(const QString& dir) {
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (QFile::symLinkTarget(fds.filePath(fd)).startsWith(dir + QLatin1Char('/')))
+            return true;
+    return false;
+}
 
 // One station: a whole window on the device given as COM 1, whose messages
 // are kept instead of shown.
