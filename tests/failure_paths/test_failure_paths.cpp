@@ -1,227 +1,193 @@
-// What the user meets when something outside the tool goes wrong: a device
-// that does not exist, one held by another channel, a simulator that is
-// stopped in the middle of a transfer, a file that went away, a very long
-// line. Whole windows, real channels; every case ends with one clear
-// message, the tab usable again and every channel and file closed.
-#include "link/serial_channel.h"
-#include "main_window/main_window.h"
-#include "main_window/tab_strip.h"
+// What the user meets when something outside the tool goes wrong, through
+// whole windows and real devices: a device that does not exist or that
+// another channel holds, one that goes away in the middle of a transfer, a
+// file deleted or emptied before Send, a temporary folder that cannot be
+// used, a link planted where a temporary file goes, a very long line,
+// garbage instead of an image header. Each ends with one clear message, the
+// tab usable again and every channel and file closed.
 #include "sim/sim_process.h"
 #include "support/pty.h"
-#include "support/recording.h"
 #include "window_station.h"
 
-#include <QCheckBox>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
+#include <QImage>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QtTest>
 #include <csignal>
-#include <memory>
 
 using namespace rava;
 using rava::test::SimProcess;
+using Station = rava::test::WindowStation;
 
 namespace {
-
-const QString kSendIdle =
-    QStringLiteral("Press the Open button to select the file. You can view it in the window below. "
-                   "Press the Send button when you are ready to transmit.");
-const QString kReceiveIdle = QStringLiteral(
-    "Press the Receive button when you are ready. You can view the received file in the "
-    "window below.");
-const QString kRegisterFailed = QStringLiteral("Operation failed. Check the settings!");
-
-// One station, with what these cases do on the text, polling and register tabs.
-struct Station : test::WindowStation {
-    using WindowStation::WindowStation;
-    // Row 1 of the poll table checked, polling address 5 with command X.
-    void pollRowOne() const {
-        at<QCheckBox>("Check1_1")->setChecked(true);
-        at<QLineEdit>("Text4_1")->setText(QStringLiteral("5"));
-        at<QLineEdit>("Text14_1")->setText(QStringLiteral("X"));
-    }
-    QString label(const char* name) const { return at<QLabel>(name)->text(); }
-    QString boxText(const char* name) const { return at<QPlainTextEdit>(name)->toPlainText(); }
-    // Chooses `path` with Open... on the Send Text file tab.
-    void chooseText(const QString& path) {
-        win->setFileChooser([path](const QString&, const QString&) { return path; });
-        click("Command3");
-        // A file is shown piece by piece; Send is offered once it is whole.
-        if (!QTest::qWaitFor([this] { return at("Command4")->isEnabled(); }, 10000))
-            qWarning("Send was not offered for %s", qPrintable(path));
-    }
-};
-
-// A holder of a device, as another channel of the same program would be.
-std::unique_ptr<SerialChannel> holdDevice(const QString& path, int port = 4) {
-    qputenv(qPrintable(QStringLiteral("RAVA2_COM%1").arg(port)), path.toLocal8Bit());
-    auto ch = std::make_unique<SerialChannel>(QStringLiteral("MSComm3"),
-                                              QStringLiteral("the polling channel"), 1);
-    ch->setPort(port);
-    if (!ch->open())
-        return nullptr;
-    return ch;
+const QString kMissing = QStringLiteral("/nonexistent/rava-com1");
 }
-
-} // namespace
 
 class FailurePathsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
+    QTemporaryDir temp_; // the private temporary folder of image receptions
 
-    QString textFile(const QByteArray& bytes, const QString& name = QStringLiteral("lines.txt")) {
-        return test::writeFile(dir_, name, bytes);
-    }
-
-    // The text tabs after a failed operation: one message saying `says`,
-    // the tabs usable, the buttons as at rest, the channel closed.
-    static void checkTextTabsAtRest(const Station& s, const QString& says) {
-        QCOMPARE(s.messages.errors.size(), 1);
-        QVERIFY2(s.messages.errors.first().contains(says, Qt::CaseInsensitive),
-                 qPrintable(s.messages.errors.first()));
-        QVERIFY(s.allTabsEnabled());
-        QVERIFY(s.channelsClosed());
-        QVERIFY(s.at("Command3")->isEnabled());
-        QVERIFY(s.at("Command9")->isEnabled());
-        QVERIFY(s.at("Command6")->isEnabled());
-        QVERIFY(!s.at("Command5")->isEnabled());
-        // The instructions are back (the first text differs by a blank or a
-        // word from the one an ended operation puts back).
-        QVERIFY(s.label("Label8").startsWith(QLatin1String("Press the Open button")));
-        QVERIFY(s.label("Label9").startsWith(QLatin1String("Press the Receive button")));
+    // What `button` needs first: a file chosen for Send (long ones when
+    // `large`), a checked row for Start. Returns the file.
+    QString prepare(Station& s, const QByteArray& button, bool large = false) {
+        QString path;
+        if (button == "Command4") {
+            QByteArray text = "one\r\ntwo\r\n";
+            for (int i = 0; large && i < 300; ++i)
+                text += "line " + QByteArray::number(i) + "\r\n";
+            path = test::writeFile(dir_, QStringLiteral("lines.txt"), text);
+            s.choose("Command3", path, "Command4");
+        } else if (button == "Command8") {
+            QImage image(large ? 400 : 24, 16, QImage::Format_RGB32);
+            image.fill(Qt::darkCyan);
+            path = dir_.filePath(QStringLiteral("picture.bmp"));
+            image.save(path, "BMP");
+            s.choose("Command7", path, "Command8");
+        } else if (button == "Command15") {
+            s.pollRowOne();
+        }
+        return path;
     }
 
 private slots:
+    void init() { qputenv("RAVA2_TEMP_DIR", QFile::encodeName(temp_.path())); }
     void cleanup() {
         qunsetenv("RAVA2_COM1");
         qunsetenv("RAVA2_COM2");
-        qunsetenv("RAVA2_COM4");
+        for (const char* name : {"tempkelto100275.bmp", "tempkelto250881.bmp"})
+            QFile::remove(temp_.filePath(QLatin1String(name)));
     }
 
-    // Send and Receive on a COM entry whose device does not exist, or whose
-    // device another channel of the program holds.
-    void textChannelUnavailable_data() {
-        QTest::addColumn<bool>("send");
+    // A button that opens a channel, on a device that does not exist or that
+    // the window's own polling cycle holds; once polling ends, it works.
+    void deviceUnavailable_data() {
+        QTest::addColumn<QByteArray>("button");
         QTest::addColumn<bool>("held");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("send, no device") << true << false << "/nonexistent/rava-com1";
-        QTest::newRow("receive, no device") << false << false << "/nonexistent/rava-com1";
-        QTest::newRow("send, held") << true << true << "in use by the polling channel";
-        QTest::newRow("receive, held") << false << true << "in use by the polling channel";
+        QTest::newRow("text Send, no device") << QByteArray("Command4") << false;
+        QTest::newRow("text Receive, held") << QByteArray("Command6") << true;
+        QTest::newRow("image Send, held") << QByteArray("Command8") << true;
+        QTest::newRow("image Receive, no device") << QByteArray("Command12") << false;
+        QTest::newRow("polling Start, no device") << QByteArray("Command15") << false;
+        QTest::newRow("register Read, held") << QByteArray("Command16") << true;
     }
-    void textChannelUnavailable() {
-        QFETCH(bool, send);
+    void deviceUnavailable() {
+        QFETCH(QByteArray, button);
         QFETCH(bool, held);
-        QFETCH(QString, says);
         test::Pty pty;
         QVERIFY(pty.valid());
-        const QString device = held ? pty.stationPath() : QStringLiteral("/nonexistent/rava-com1");
-        auto holder = held ? holdDevice(device) : nullptr;
-        QVERIFY(!held || holder);
-        Station s(device);
-        if (send) {
-            s.chooseText(textFile("one\r\ntwo\r\n"));
-            s.click("Command4");
-        } else {
-            s.click("Command6");
+        Station s(held ? pty.stationPath() : kMissing);
+        prepare(s, button);
+        if (held) {
+            s.pollRowOne();
+            s.click("Command15");
+            QCOMPARE(pty.receive(2, 3000), QByteArray("\x05X"));
         }
-        checkTextTabsAtRest(s, says);
-        if (QTest::currentTestFailed())
+        s.click(button.constData());
+        QTRY_COMPARE(s.messages.errors.size(), 1);
+        if (held) {
+            QVERIFY(s.win->link().pollingChannel().isOpen()); // the cycle goes on
+            s.click("Command20");
+        }
+        s.checkAtRest(held ? QStringLiteral("in use by the polling channel") : kMissing,
+                      button.constData());
+        if (!held || QTest::currentTestFailed())
             return;
-        QVERIFY(s.messages.errors.first().contains(QLatin1String("COM 1")));
-        // The file stays chosen: Send can be pressed again.
-        QCOMPARE(s.at("Command4")->isEnabled(), send);
-        if (!held)
-            return;
-        // Once the other channel lets go, the same tab works.
-        holder->close();
-        s.click(send ? "Command4" : "Command6");
-        if (send)
-            QCOMPARE(pty.receive(6, 3000), QByteArray("\0one\r\n", 6));
-        else
-            QTRY_VERIFY(s.win->link().textChannel().isOpen());
+        s.click(button.constData());
+        QVERIFY(!s.channelsClosed());
         QCOMPARE(s.messages.errors.size(), 1);
     }
 
-    // The simulator is stopped while a file goes out or while lines come in.
-    void textDeviceVanishes_data() {
-        QTest::addColumn<bool>("send");
-        QTest::newRow("during a send") << true;
-        QTest::newRow("during a reception") << false;
+    // The simulator is stopped in the middle of a transfer.
+    void deviceVanishes_data() {
+        QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("text send") << QByteArray("Command4") << "send stopped";
+        QTest::newRow("image send") << QByteArray("Command8") << "send stopped";
+        QTest::newRow("polling cycle") << QByteArray("Command15") << "polling stopped";
     }
-    void textDeviceVanishes() {
-        QFETCH(bool, send);
+    void deviceVanishes() {
+        QFETCH(QByteArray, button);
+        QFETCH(QString, says);
         SimProcess sim({"M=master:0", "S=slave:7"});
         QVERIFY(sim.start());
         Station s(sim.linkPath(QStringLiteral("M")));
-        if (send) {
-            QByteArray bytes;
-            for (int i = 0; i < 300; ++i)
-                bytes += "line " + QByteArray::number(i) + "\r\n";
-            s.chooseText(textFile(bytes));
-            s.click("Command4");
-            QTRY_VERIFY(s.win->link().textChannel().isOpen());
-            QTest::qWait(300);
-            QCOMPARE(s.label("Label8"), QStringLiteral("Waiting, please..."));
-        } else {
-            s.click("Command6");
-            auto other = test::openStation(2, sim.linkPath(QStringLiteral("S")));
-            QVERIFY(other);
-            QVERIFY(sim.waitStations({"M", "S"}));
-            QVERIFY(other->write("hello\r\n"));
-            QTRY_COMPARE(s.boxText("Text2"), QStringLiteral("hello"));
-            QCOMPARE(s.at<QLineEdit>("Text8")->text(), QStringLiteral("7"));
-        }
+        prepare(s, button, true);
+        s.click(button.constData());
+        QTest::qWait(300);
+        QVERIFY(!s.channelsClosed());
         QCOMPARE(sim.stop(SIGTERM), 0);
         QTRY_COMPARE_WITH_TIMEOUT(s.messages.errors.size(), 1, 5000);
-        checkTextTabsAtRest(s, send ? QStringLiteral("The send stopped")
-                                    : QStringLiteral("The reception stopped"));
-        if (QTest::currentTestFailed())
-            return;
-        QVERIFY(s.messages.errors.first().contains(QLatin1String("COM 1")));
-        QCOMPARE(s.at("Command4")->isEnabled(), send);
+        s.checkAtRest(says, button.constData());
+        QVERIFY(!test::holdsFileUnder(dir_.path()));
     }
 
-    // The chosen text file is deleted (or replaced by a folder) between
-    // Open... and Send: Send sends the lines the box shows, which were read
-    // whole at Open..., and holds no file.
-    void selectedFileGone_data() {
-        QTest::addColumn<bool>("folder");
-        QTest::newRow("deleted") << false;
-        QTest::newRow("a folder in its place") << true;
+    // The chosen file is deleted or emptied between Open and Send. Text goes
+    // out as the box shows it (read whole at Open); an image, read at Send,
+    // is refused before the port is touched.
+    void fileChangedBeforeSend_data() {
+        QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<bool>("emptied");
+        QTest::newRow("text deleted") << QByteArray("Command4") << false;
+        QTest::newRow("image deleted") << QByteArray("Command8") << false;
+        QTest::newRow("image emptied") << QByteArray("Command8") << true;
     }
-    void selectedFileGone() {
-        QFETCH(bool, folder);
+    void fileChangedBeforeSend() {
+        QFETCH(QByteArray, button);
+        QFETCH(bool, emptied);
         test::Pty pty;
         Station s(pty.stationPath());
-        const QString path = textFile("one\r\ntwo", QStringLiteral("gone.txt"));
-        s.chooseText(path);
-        QVERIFY(s.at("Command4")->isEnabled());
-        QVERIFY(QFile::remove(path));
-        if (folder)
-            QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("gone.txt")));
-        s.click("Command4");
-        QCOMPARE(pty.receive(12, 3000), QByteArray("\0one\r\n\0two\r\n", 12));
-        QTRY_VERIFY(s.channelsClosed());
-        QVERIFY(s.messages.errors.isEmpty());
-        QVERIFY(s.allTabsEnabled());
-        QVERIFY(s.at("Command4")->isEnabled() && s.at("Command3")->isEnabled());
-        // No descriptor of the program points at the file or the folder.
-        const QDir fds(QStringLiteral("/proc/self/fd"));
-        for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System))
-            QVERIFY2(!QFile::symLinkTarget(fds.filePath(fd)).contains(QLatin1String("gone.txt")),
-                     qPrintable(QFile::symLinkTarget(fds.filePath(fd))));
-        if (folder)
-            QVERIFY(QDir(dir_.path()).rmdir(QStringLiteral("gone.txt")));
+        const QString path = prepare(s, button);
+        QVERIFY(emptied ? QFile::resize(path, 0) : QFile::remove(path));
+        s.click(button.constData());
+        if (button == "Command4") {
+            QCOMPARE(pty.receive(12, 3000), QByteArray("\0one\r\n\0two\r\n", 12));
+            QTRY_VERIFY(s.channelsClosed());
+            QVERIFY(s.messages.errors.isEmpty());
+        } else {
+            s.checkAtRest(QFileInfo(path).fileName(), button.constData());
+            QCOMPARE(pty.receive(0, 300), QByteArray());
+        }
+        QVERIFY(!test::holdsFileUnder(dir_.path()));
     }
 
-    // A 5,000-byte line goes from a master window to a slave window through
-    // the simulator whole, in one write, and is shown once, complete.
+    // Receive when the temporary folder cannot be written, or when a link
+    // points where the stripped picture goes: the file it points at stays as
+    // it was, and Receive works once the folder is usable.
+    void temporaryFilesUnusable_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("folder not writable") << "/proc/1"
+                                             << "/proc/1";
+        QTest::newRow("link planted") << "tempkelto250881.bmp"
+                                      << "symbolic link";
+    }
+    void temporaryFilesUnusable() {
+        QFETCH(QString, setup);
+        QFETCH(QString, says);
+        const QString victim = test::writeFile(dir_, QStringLiteral("victim"), "keep me");
+        const bool folder = setup.startsWith(QLatin1Char('/'));
+        if (folder)
+            qputenv("RAVA2_TEMP_DIR", QFile::encodeName(setup));
+        else
+            QVERIFY(QFile::link(victim, temp_.filePath(setup)));
+        test::Pty pty;
+        Station s(pty.stationPath());
+        s.click("Command12");
+        s.checkAtRest(says, "Command12");
+        QVERIFY(!test::holdsFileUnder(temp_.path()) && !test::holdsFileUnder(dir_.path()));
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+        qputenv("RAVA2_TEMP_DIR", QFile::encodeName(temp_.path()));
+        if (!folder)
+            QFile::remove(temp_.filePath(setup));
+        s.click("Command12");
+        QVERIFY(s.win->link().imageChannel().isOpen());
+    }
+
+    // A 5,000-byte line goes from a master window to a slave window whole,
+    // and is shown once, complete; both come to rest.
     void fiveThousandByteLine() {
         SimProcess sim({"M=master:0", "S=slave:7"});
         QVERIFY(sim.start());
@@ -229,112 +195,38 @@ private slots:
         Station master(sim.linkPath(QStringLiteral("M")));
         Station slave(sim.linkPath(QStringLiteral("M")));
         slave.at("Combo1")->setProperty("currentIndex", 1); // COM 2
-        QTest::mouseClick(slave.at("Option2"), Qt::LeftButton);
+        slave.click("Option2");
         master.win->settings().setRemoteAddress(7);
         QByteArray line;
         for (int i = 0; i < 5000; ++i)
             line.append(i % 97 == 96 ? char(0xC0 + i % 64) : char(0x21 + i % 94));
-        master.chooseText(textFile("first\r\n" + line + "\r\nlast\r\n"));
+        const QString path =
+            test::writeFile(dir_, QStringLiteral("long.txt"), "first\r\n" + line + "\r\nlast\r\n");
+        master.choose("Command3", path, "Command4");
         slave.click("Command6");
         master.click("Command4");
-        const QString expected =
-            QStringLiteral("first\n") + QString::fromLatin1(line) + QStringLiteral("\nlast");
-        QTRY_COMPARE_WITH_TIMEOUT(slave.boxText("Text2"), expected, 10000);
-        // Both ends come to rest: the send ends, the reception times out.
+        QTRY_COMPARE_WITH_TIMEOUT(slave.at<QPlainTextEdit>("Text2")->toPlainText(),
+                                  "first\n" + QString::fromLatin1(line) + "\nlast", 10000);
         QTRY_VERIFY_WITH_TIMEOUT(master.channelsClosed() && slave.channelsClosed(), 5000);
-        QVERIFY(master.allTabsEnabled() && slave.allTabsEnabled());
-        QCOMPARE(slave.label("Label9"), kReceiveIdle);
-        QVERIFY(master.messages.errors.isEmpty());
-        QVERIFY(slave.messages.errors.isEmpty());
+        QVERIFY(master.messages.errors.isEmpty() && slave.messages.errors.isEmpty());
     }
 
-    // Polling on a COM entry whose device does not exist: Start on a master,
-    // the "Polling" tab on a slave.
-    void pollingDeviceMissing_data() {
-        QTest::addColumn<bool>("master");
-        QTest::newRow("master Start") << true;
-        QTest::newRow("slave on the Polling tab") << false;
-    }
-    void pollingDeviceMissing() {
-        QFETCH(bool, master);
-        Station s(QStringLiteral("/nonexistent/rava-com1"));
-        if (master) {
-            s.pollRowOne();
-            s.click("Command15");
-            QVERIFY(s.at("Command15")->isEnabled());
-        } else {
-            QTest::mouseClick(s.at("Option2"), Qt::LeftButton);
-            s.win->tabStrip()->setCurrentIndex(int(Tab::Polling));
-        }
-        QCOMPARE(s.messages.errors.size(), 1);
-        QVERIFY2(s.messages.errors.first().contains(QLatin1String("/nonexistent/rava-com1")),
-                 qPrintable(s.messages.errors.first()));
-        QVERIFY(s.channelsClosed());
-        QVERIFY(s.allTabsEnabled());
-        // The user can go elsewhere and work on.
-        s.win->tabStrip()->setCurrentIndex(int(Tab::SetUp));
-        QCOMPARE(s.win->tabStrip()->currentIndex(), int(Tab::SetUp));
-        QVERIFY(s.channelsClosed());
-    }
-
-    // A master's polling cycle holds the port; a text transfer or a register
-    // read on the same device is refused with the reason, and the cycle goes
-    // on untouched.
-    void portHeldByPolling_data() {
-        QTest::addColumn<QByteArray>("button");
-        QTest::newRow("text Send") << QByteArray("Command4");
-        QTest::newRow("text Receive") << QByteArray("Command6");
-        QTest::newRow("register Read") << QByteArray("Command16");
-    }
-    void portHeldByPolling() {
-        QFETCH(QByteArray, button);
-        test::Pty pty;
-        QVERIFY(pty.valid());
-        Station s(pty.stationPath());
-        s.chooseText(textFile("one\r\n"));
-        s.pollRowOne();
-        s.click("Command15");
-        QCOMPARE(pty.receive(2, 3000), QByteArray("\x05X"));
-        s.click(button.constData());
-        QTRY_COMPARE(s.messages.errors.size(), 1);
-        QVERIFY2(s.messages.errors.first().contains(QLatin1String("in use by the polling channel")),
-                 qPrintable(s.messages.errors.first()));
-        QVERIFY(s.allTabsEnabled());
-        QVERIFY(!s.win->link().textChannel().isOpen());
-        QVERIFY(!s.win->link().programmingChannel().isOpen());
-        QVERIFY(s.at("Command6")->isEnabled() && !s.at("Command5")->isEnabled());
-        for (const char* b : {"Command4", "Command16", "Command17", "Command18", "Command19"})
-            QVERIFY(s.at(b)->isEnabled());
-        // Polling goes on, and ends cleanly.
-        QVERIFY(s.win->link().pollingChannel().isOpen());
-        QVERIFY(s.at("Command20")->isEnabled());
-        s.click("Command20");
-        QVERIFY(s.channelsClosed());
-        QCOMPARE(s.messages.errors.size(), 1);
-    }
-
-    // Register programming on port 1 while another channel holds the device:
-    // the reason is told, the frame works again once the device is free.
-    void registerPortHeld() {
-        test::Pty pty;
-        QVERIFY(pty.valid());
-        auto holder = holdDevice(pty.stationPath());
-        QVERIFY(holder);
-        Station s(pty.stationPath());
-        s.click("Command16");
-        QTRY_COMPARE(s.label("Label17"), kRegisterFailed);
-        QCOMPARE(s.messages.errors.size(), 1);
-        QVERIFY2(s.messages.errors.first().contains(QLatin1String("in use by the polling channel")),
-                 qPrintable(s.messages.errors.first()));
-        QVERIFY(s.channelsClosed());
-        for (const char* b : {"Command16", "Command17", "Command18", "Command19"})
-            QVERIFY(s.at(b)->isEnabled());
-        holder->close();
-        s.click("Command16");
-        QCOMPARE(pty.receive(2, 3000), QByteArray("$\0", 2));
-        QVERIFY(pty.send(QByteArray(1, char(9))));
-        QTRY_COMPARE(s.label("Label17"), QStringLiteral("Address is 9"));
-        QVERIFY(s.channelsClosed());
+    // Garbage where an image header belongs: half a second after the line
+    // goes quiet the station says to check the settings, and is at rest.
+    void garbageInsteadOfHeader() {
+        SimProcess sim({"M=master:0", "S=slave:7"});
+        QVERIFY(sim.start());
+        qputenv("RAVA2_COM2", sim.linkPath(QStringLiteral("S")).toLocal8Bit());
+        Station s(sim.linkPath(QStringLiteral("M")));
+        s.at("Combo1")->setProperty("currentIndex", 1); // COM 2
+        s.click("Option2");
+        s.click("Command12");
+        auto master = test::openStation(3, sim.linkPath(QStringLiteral("M")));
+        QVERIFY(master && sim.waitStations({"M", "S"}));
+        QVERIFY(master->write(QByteArray("\x07\xff\xd8\xff\xe0\x00\x10JFIF", 11)));
+        QTRY_VERIFY_WITH_TIMEOUT(s.at("Command12")->isEnabled(), 5000);
+        s.checkAtRest(QStringLiteral("Check the settings!"), "Command12");
+        QCOMPARE(s.text("Label15"), QStringLiteral("Image Size:"));
     }
 };
 

@@ -1,7 +1,9 @@
-// The simulator's command line: the input is split at NUL bytes into
-// arguments. Whatever they are, parsing ends with either an error sentence
-// or options that hold only what the simulator can run with.
+// The simulator's command line and console. The input split at NUL bytes is
+// the arguments, and each argument is also a line typed on the console.
+// Whatever they are, parsing ends with either an error sentence or values
+// the simulator can run with as they are.
 #include "args.h"
+#include "console.h"
 #include "fuzz_support.h"
 
 #include <cmath>
@@ -9,45 +11,53 @@
 
 using namespace rava::sim;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> args;
-    std::string arg;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            args.push_back(arg);
-            arg.clear();
-        } else {
-            arg.push_back(char(data[i]));
-        }
+static bool within(double v, double high) {
+    return std::isfinite(v) && v >= 0 && v <= high;
+}
+
+static void checkConsole(const std::string& line) {
+    const ParsedCommand p = parseCommand(line);
+    const Command& c = p.command;
+    if (!p.error.empty() || c.kind == Command::Kind::None) {
+        // Only a line of blanks asks for nothing without a word.
+        FUZZ_CHECK(c.kind == Command::Kind::None);
+        FUZZ_CHECK(!p.error.empty() || line.find_first_not_of(" \t\r\n\v\f") == std::string::npos);
+        return;
     }
-    if (size)
-        args.push_back(arg);
+    if (c.kind == Command::Kind::Prog || c.kind == Command::Kind::Baud)
+        FUZZ_CHECK(!c.module.empty());
+    if (c.kind == Command::Kind::Baud)
+        FUZZ_CHECK(isSupportedBaud(c.baud));
+    if (c.kind == Command::Kind::Loss || c.kind == Command::Kind::Corrupt)
+        FUZZ_CHECK(within(c.value, 1));
+    if (c.kind == Command::Kind::Latency)
+        FUZZ_CHECK(within(c.value, 60000));
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> args(size ? 1 : 0);
+    for (std::size_t i = 0; i < size; ++i)
+        if (data[i])
+            args.back().push_back(char(data[i]));
+        else
+            args.emplace_back();
+    for (const std::string& arg : args)
+        checkConsole(arg);
 
     const ParseResult r = parseArguments(args);
-    if (!r.ok()) {
-        FUZZ_CHECK(r.error.size() < 4096);
-        return 0;
-    }
     const Options& o = r.options;
-    if (o.help)
+    if (!r.ok() || o.help)
         return 0;
-    FUZZ_CHECK(!o.dir.empty());
-    FUZZ_CHECK(isSupportedBaud(o.baud));
-    FUZZ_CHECK(o.loss >= 0 && o.loss <= 1);
-    FUZZ_CHECK(o.corrupt >= 0 && o.corrupt <= 1);
-    FUZZ_CHECK(std::isfinite(o.latencyMs) && o.latencyMs >= 0 && o.latencyMs <= 60000);
-    FUZZ_CHECK(std::isfinite(o.frameGapMs) && o.frameGapMs >= 0 && o.frameGapMs <= 60000);
-    FUZZ_CHECK(!o.modules.empty());
+    FUZZ_CHECK(!o.dir.empty() && isSupportedBaud(o.baud) && !o.modules.empty());
+    FUZZ_CHECK(within(o.loss, 1) && within(o.corrupt, 1) && within(o.latencyMs, 60000));
+    FUZZ_CHECK(within(o.frameGapMs, 60000));
     std::set<std::string> names;
     for (const ModuleSpec& m : o.modules) {
-        FUZZ_CHECK(!m.name.empty() && m.name.size() <= 64);
+        FUZZ_CHECK(!m.name.empty() && m.name.size() <= 64 && names.insert(m.name).second);
         FUZZ_CHECK(m.name.find('/') == std::string::npos && m.name != "." && m.name != "..");
-        FUZZ_CHECK(names.insert(m.name).second);
-        FUZZ_CHECK(m.address >= 0 && m.address <= 255);
-        FUZZ_CHECK(m.baud == 0 || isSupportedBaud(m.baud));
-        const Nanos gap = frameGap(o.frameGapMs, m.baud ? m.baud : o.baud);
-        FUZZ_CHECK(gap >= 2 * kMillisecond || o.frameGapMs > 0);
-        FUZZ_CHECK(gap > 0);
+        FUZZ_CHECK(m.address >= 0 && m.address <= 255 && (m.baud == 0 || isSupportedBaud(m.baud)));
+        FUZZ_CHECK(frameGap(o.frameGapMs, m.baud ? m.baud : o.baud) >=
+                   (o.frameGapMs > 0 ? 1 : 2 * kMillisecond));
     }
     return 0;
 }

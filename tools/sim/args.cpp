@@ -139,8 +139,10 @@ std::optional<double> parseProbability(const std::string& text) {
 }
 
 Nanos frameGap(double frameGapMs, int baud) {
+    // A gap given is above 0 even where it rounds to less than a nanosecond:
+    // a gap of 0 would end a packet between any two bytes.
     if (frameGapMs > 0)
-        return Nanos(std::llround(frameGapMs * double(kMillisecond)));
+        return std::max<Nanos>(1, std::llround(frameGapMs * double(kMillisecond)));
     const Nanos gap = baud > 0 ? 35 * kSecond / baud : 0; // 3.5 characters of 10 bits
     return std::max(gap, 2 * kMillisecond);
 }
