@@ -6,6 +6,7 @@
 #include "link/channel.h"
 #include "link/messenger.h"
 #include "link/station_link.h"
+#include "link/wire_pause.h"
 
 #include <QFileInfo>
 #include <QImage>
@@ -97,6 +98,11 @@ ImagePages::ImagePages(const StationContext& ctx, QWidget* form, Channel& channe
         resetStatistics();
     });
     connect(ui_.clearShown, &QPushButton::clicked, this, &ImagePages::clearReceived);
+
+    sendBarFrame_.setSingleShot(true);
+    sendBarFrame_.setInterval(16);
+    connect(&sendBarFrame_, &QTimer::timeout, this,
+            [this] { ui_.sendBar->setValue(sendBarValue_); });
 }
 
 ImagePages::~ImagePages() = default;
@@ -150,6 +156,10 @@ void ImagePages::onSendBusy(bool busy) {
     ui_.open->setEnabled(!busy);
     ui_.clear->setEnabled(!busy);
     ui_.send->setEnabled(!busy);
+    if (!busy && sendBarFrame_.isActive()) {
+        sendBarFrame_.stop();
+        ui_.sendBar->setValue(sendBarValue_);
+    }
 }
 
 void ImagePages::onSendStarted(qint64 size) {
@@ -159,7 +169,9 @@ void ImagePages::onSendStarted(qint64 size) {
 }
 
 void ImagePages::onSendProgress(qint64 sent) {
-    ui_.sendBar->setValue(sendScale_.value(sent));
+    sendBarValue_ = sendScale_.value(sent);
+    if (!sendBarFrame_.isActive())
+        sendBarFrame_.start();
 }
 
 void ImagePages::onSendFailed(SendFailure failure, const QString& detail) {
@@ -187,6 +199,13 @@ void ImagePages::onSendFailed(SendFailure failure, const QString& detail) {
         break;
     case SendFailure::ChannelLost:
         tell(QStringLiteral("The send stopped: %1").arg(detail));
+        break;
+    case SendFailure::NotSent:
+        tell(QStringLiteral("%1 took nothing for %2 s: %3 bytes of %4 did not leave; the send "
+                            "stopped.")
+                 .arg(sender_->deviceName())
+                 .arg(sender_->pause().stallMs() / 1000)
+                 .arg(detail, name));
         break;
     }
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QObject>
 #include <QSize>
+#include <QTimer>
 
 class QLabel;
 class QLineEdit;
@@ -95,6 +96,10 @@ private:
     QString selectedFile_;
     BarScale sendScale_;
     BarScale receiveScale_;
+    // The send bar is repainted at most once a frame: a block's pause must
+    // not wait for a repaint per block.
+    QTimer sendBarFrame_;
+    int sendBarValue_ = 0;
 };
 
 // The picture in the file at `path`, decoded with Qt's image plugins and

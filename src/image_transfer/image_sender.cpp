@@ -1,21 +1,26 @@
 #include "image_sender.h"
 
 #include "link/channel.h"
-#include "link/one_shot.h"
 #include "link/station_settings.h"
+#include "link/wire_pause.h"
 
 namespace rava::image {
 
 ImageSender::ImageSender(Channel& channel, const StationSettings& settings, QObject* parent)
     : QObject(parent), channel_(&channel), settings_(settings),
-      wait_(new OneShot(QStringLiteral("ImageSendWait"), 0, this)) {
-    connect(wait_, &OneShot::fired, this, &ImageSender::onWaitOver);
+      wait_(new WirePause(QStringLiteral("ImageSendWait"), this)) {
+    connect(wait_, &WirePause::over, this, &ImageSender::onWaitOver);
+    connect(wait_, &WirePause::stalled, this, &ImageSender::onStalled);
     connect(&channel, &Channel::lost, this, &ImageSender::onLost);
 }
 
 ImageSender::~ImageSender() {
     if (state_ != State::Idle && channel_)
         channel_->close();
+}
+
+QString ImageSender::deviceName() const {
+    return channel_ ? channel_->deviceName() : QString();
 }
 
 int ImageSender::blockGapMs() const {
@@ -67,20 +72,14 @@ bool ImageSender::send(const QString& path) {
 
 void ImageSender::arm(State state, int ms) {
     state_ = state;
-    since_.start();
-    waitNs_ = qint64(ms) * 1000000;
-    wait_->setInterval(ms);
-    wait_->start();
+    wait_->start(*channel_, ms);
 }
 
 void ImageSender::onWaitOver() {
     if (state_ == State::Idle)
         return;
-    // Never short: a tick ahead of its time waits for the rest.
-    const qint64 left = waitNs_ - since_.nsecsElapsed();
-    if (left > 0) {
-        wait_->setInterval(int((left + 999999) / 1000000));
-        wait_->start();
+    if (state_ == State::Draining) {
+        finish(true);
         return;
     }
     if (!channel_ || !channel_->isOpen()) {
@@ -91,15 +90,13 @@ void ImageSender::onWaitOver() {
     const Step done = state_ == State::BlockGap ? Step::BlockGap : Step::LastBlockDelay;
     switch (nextStep(done, unread)) {
     case Step::WriteBlock:
-        if (writeBlock(kBlockSize))
-            arm(State::BlockGap, blockGapMs());
+        writeBlock(kBlockSize, State::BlockGap, blockGapMs());
         break;
     case Step::LastBlockDelay:
         arm(State::LastBlockDelay, lastBlockDelayMs());
         break;
     case Step::WriteLastBlock:
-        if (writeBlock(unread))
-            finish(true);
+        writeBlock(unread, State::Draining, 0);
         break;
     default:
         finish(true);
@@ -107,22 +104,24 @@ void ImageSender::onWaitOver() {
     }
 }
 
-bool ImageSender::writeBlock(qint64 bytes) {
+void ImageSender::writeBlock(qint64 bytes, State next, int ms) {
     const QByteArray data = file_.read(bytes);
     if (data.size() != bytes) {
         const QString why = data.size() < 0 || file_.error() != QFileDevice::NoError
                                 ? file_.errorString()
                                 : QStringLiteral("the file became shorter during the send");
         finish(false, SendFailure::ReadFailed, why);
-        return false;
+        return;
     }
     if (!channel_->write(blockOnWire(data, master_, address_))) {
         finish(false, SendFailure::WriteFailed);
-        return false;
+        return;
     }
+    // The pause starts before anyone hears of the progress: a repaint must
+    // not lengthen it.
+    arm(next, ms);
     sent_ += bytes;
     emit progress(sent_);
-    return state_ != State::Idle; // a receiver of progress() may have ended it
 }
 
 void ImageSender::finish(bool ok, SendFailure failure, const QString& detail) {
@@ -138,6 +137,10 @@ void ImageSender::finish(bool ok, SendFailure failure, const QString& detail) {
     if (!ok)
         emit failed(failure, detail);
     emit finished(ok);
+}
+
+void ImageSender::onStalled(qint64 unsent) {
+    finish(false, SendFailure::NotSent, QString::number(unsent));
 }
 
 void ImageSender::onLost(const QString& reason) {

@@ -2,7 +2,6 @@
 
 #include "image_stream.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QPointer>
@@ -10,8 +9,8 @@
 
 namespace rava {
 class Channel;
-class OneShot;
 class StationSettings;
+class WirePause;
 } // namespace rava
 
 namespace rava::image {
@@ -25,19 +24,23 @@ enum class SendFailure {
     ReadFailed,     // reading the file failed during the send (detail: the reason)
     WriteFailed,    // the channel refused a write
     ChannelLost,    // the device went away during the send (detail: the reason)
+    NotSent,        // the line stopped taking bytes (detail: how many did not leave)
 };
 
 // Sends a file as an image over the image channel: the header, then the
 // file in 90-byte blocks, with the block gap after the header and after
 // each full block and the last-block delay before the last block.
 //
-// Every wait is a state of its own, timed by a precise one-shot that is
-// started the moment the write before it was handed to the channel; a tick
-// that comes early is sent back to wait for the rest, so no wait is ever
-// short. Nothing waits in a loop: the window keeps running meanwhile. The
-// mode and remote address are taken when the send starts, the timings at
-// every wait. After the last block the file is closed and the channel is
-// closed, which sends everything handed over before it lets the port go.
+// Every wait is a state of its own, a pause on the wire (WirePause) started
+// the moment the write before it was handed to the channel: it lasts the
+// block gap or last-block delay counted from when the bytes reached the
+// driver and, on a line too slow for that, until the write has left the line
+// and the line has fallen silent for a module's packet gap, so that every
+// write stays a packet of its own. Nothing waits in a loop: the window keeps
+// running meanwhile. The mode and remote address are taken when the send
+// starts, the timings at every wait. After the last block the send waits
+// until every byte has left the line, then closes the file and the channel
+// and reports success; a line that stops taking bytes ends it with NotSent.
 class ImageSender : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +48,7 @@ public:
         Idle,
         BlockGap,       // after the header or a full block
         LastBlockDelay, // before the last block
+        Draining,       // the last block was handed over; waiting for the line
     };
     struct Timings {
         int blockGapMs;
@@ -58,9 +62,13 @@ public:
     bool isBusy() const { return state_ != State::Idle; }
     qint64 sentCount() const { return sent_; }
     qint64 fileSize() const { return size_; }
+    // The COM entry and device of the image channel, for messages.
+    QString deviceName() const;
 
     // Waits of these lengths instead of the line setting's (tests).
     void setTimings(std::optional<Timings> timings) { timings_ = timings; }
+    // The pause between writes, for a shorter stall limit in tests.
+    WirePause& pause() { return *wait_; }
 
     // Opens the file and the channel and writes the header. Returns false
     // when nothing was started (failed() tells why, and the file and the
@@ -80,8 +88,10 @@ signals:
 
 private:
     void onWaitOver();
+    void onStalled(qint64 unsent);
     void arm(State state, int ms);
-    bool writeBlock(qint64 bytes);
+    // Writes the next `bytes` of the file as a block, then waits `ms` in `next`.
+    void writeBlock(qint64 bytes, State next, int ms);
     int blockGapMs() const;
     int lastBlockDelayMs() const;
     void finish(bool ok, SendFailure failure = SendFailure::WriteFailed,
@@ -90,9 +100,7 @@ private:
 
     QPointer<Channel> channel_;
     const StationSettings& settings_;
-    OneShot* wait_;
-    QElapsedTimer since_; // since the write the current wait follows
-    qint64 waitNs_ = 0;   // length of the current wait
+    WirePause* wait_;
     std::optional<Timings> timings_;
     State state_ = State::Idle;
     QFile file_;

@@ -28,7 +28,22 @@ public:
     virtual QByteArray readAll() = 0;
     virtual qint64 bytesWaiting() const = 0;
     virtual void discardInput() = 0;
+    // Drops output this channel queued and the driver has not yet taken.
+    // Never what an earlier operation on the same device left to drain.
     virtual void discardOutput() = 0;
+
+    // The line's own progress, for writers that must leave silence between
+    // packets. Nanoseconds from now until every byte handed to write() has
+    // left the line and the line has then been silent for a module's packet
+    // gap; 0 when it already has.
+    virtual qint64 nsUntilLineQuiet() const { return 0; }
+    // Bytes handed to write() that have not yet left the line, as far as the
+    // channel can tell.
+    virtual qint64 bytesUnsent() const { return 0; }
+    // The moment (monotonic nanoseconds) the last byte handed to write()
+    // reached the driver; 0 when the channel cannot tell (then the moment
+    // of the write() call stands for it).
+    virtual qint64 handedToDriverAtNs() const { return 0; }
 
     // The COM entry and the device this channel holds while open, or held
     // when it was last open ("COM 1 (/dev/ttyS0)"): what a message names

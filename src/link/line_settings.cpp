@@ -1,6 +1,7 @@
 #include "line_settings.h"
 
 #include <QStringList>
+#include <chrono>
 
 namespace rava {
 
@@ -71,6 +72,27 @@ std::optional<LineParams> parseSettings(const QString& settings) {
     else
         return std::nullopt;
     return p;
+}
+
+qint64 characterNs(const LineParams& params) {
+    // Ten half-bits for 1.5 stop bits: count in half bits.
+    qint64 halfBits = 2 * (1 + int(params.dataBits));
+    if (params.parity != QSerialPort::NoParity)
+        halfBits += 2;
+    halfBits += params.stopBits == QSerialPort::TwoStop          ? 4
+                : params.stopBits == QSerialPort::OneAndHalfStop ? 3
+                                                                 : 2;
+    const qint64 baud = params.baud > 0 ? params.baud : 9600;
+    return (halfBits * 1000000000LL / 2 + baud - 1) / baud;
+}
+
+qint64 packetGapNs(const LineParams& params) {
+    return qMax<qint64>(characterNs(params) * 7 / 2, 2000000);
+}
+
+qint64 monotonicNs() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace rava

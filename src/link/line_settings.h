@@ -30,4 +30,15 @@ struct LineParams {
 };
 std::optional<LineParams> parseSettings(const QString& settings);
 
+// Time one character takes on the line: start bit, data bits, parity bit
+// when there is one, stop bits.
+qint64 characterNs(const LineParams& params);
+// The silence that ends a packet for a module: 3.5 characters at the line's
+// speed, and never less than 2 ms.
+qint64 packetGapNs(const LineParams& params);
+
+// The system's monotonic clock in nanoseconds (the clock of QElapsedTimer
+// and of the wire trace).
+qint64 monotonicNs();
+
 } // namespace rava

@@ -7,9 +7,12 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QTimer>
+#include <algorithm>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #endif
 
@@ -17,11 +20,22 @@ namespace rava {
 
 namespace {
 
-// Which channel of this process holds which device, and which devices are
-// still sending what a closed channel had queued.
+// What this process knows of one device's line: how far the bytes handed to
+// the driver have got, kept across closing and reopening the device so that
+// the next operation on it waits for the previous one's bytes.
+struct DeviceLine {
+    qint64 queued = 0;     // bytes handed to the open QSerialPort in all
+    qint64 reached = 0;    // of those, bytes the driver has taken
+    qint64 freeAtNs = 0;   // when the driver's bytes will have left the line
+    qint64 handedAtNs = 0; // when the last byte reached the driver
+};
+
+// Which channel of this process holds which device, which devices are still
+// sending what a closed channel had queued, and each device's line.
 struct PortRegistry {
     QHash<QString, QString> holders;
     QHash<QString, QSerialPort*> draining;
+    QHash<QString, DeviceLine> lines;
 };
 
 PortRegistry& registry() {
@@ -39,18 +53,76 @@ bool deviceWritable(QSerialPort* port) {
 #endif
 }
 
-constexpr const char* kDrainDeadline = "rava-drain-deadline";
+// Bytes the driver still holds for the line. A UART's driver tells; a
+// pseudo-terminal passes bytes on at once and says 0.
+qint64 driverQueue(QSerialPort* port) {
+#ifdef Q_OS_UNIX
+    int n = 0;
+    if (port->isOpen() && ::ioctl(int(port->handle()), TIOCOUTQ, &n) == 0 && n > 0)
+        return n;
+#else
+    Q_UNUSED(port);
+#endif
+    return 0;
+}
+
+LineParams paramsOf(const QSerialPort* port) {
+    LineParams p;
+    p.baud = port->baudRate();
+    p.parity = port->parity();
+    p.dataBits = port->dataBits();
+    p.stopBits = port->stopBits();
+    return p;
+}
+
+// Brings the device's line up to date with what the driver has taken since
+// the last look: each byte that reached it occupies the line for one
+// character time after the bytes before it.
+DeviceLine& syncLine(const QString& key, QSerialPort* port) {
+    DeviceLine& line = registry().lines[key];
+    const qint64 reached = line.queued - port->bytesToWrite();
+    if (reached > line.reached) {
+        const qint64 now = monotonicNs();
+        line.freeAtNs =
+            qMax(now, line.freeAtNs) + (reached - line.reached) * characterNs(paramsOf(port));
+        line.reached = reached;
+        if (port->bytesToWrite() == 0)
+            line.handedAtNs = now;
+    }
+    return line;
+}
+
+// How long until the line of `key` has carried everything and then been
+// silent for a packet gap: the larger of the driver's own queue and our
+// reckoning from the line rate, plus what still waits in Qt's queue.
+qint64 nsUntilQuiet(const QString& key, QSerialPort* port) {
+    const DeviceLine& line = syncLine(key, port);
+    const LineParams params = paramsOf(port);
+    const qint64 c = characterNs(params);
+    const qint64 inDriver = driverQueue(port);
+    // Negative while the line has been free for a while: the silence so far
+    // counts towards the gap.
+    qint64 busy = line.freeAtNs - monotonicNs();
+    if (inDriver > 0)
+        busy = qMax(busy, inDriver * c);
+    busy += port->bytesToWrite() * c;
+    return qMax<qint64>(0, busy + packetGapNs(params));
+}
+
+qint64 unsentOn(const QString& key, QSerialPort* port) {
+    const DeviceLine& line = syncLine(key, port);
+    const qint64 c = characterNs(paramsOf(port));
+    const qint64 onLine = qMax<qint64>(0, (line.freeAtNs - monotonicNs() + c - 1) / c);
+    return port->bytesToWrite() + qMax(driverQueue(port), onLine);
+}
+
+constexpr const char* kDrainer = "rava-drainer";
+// A drain that makes no progress for this long gives up.
+constexpr qint64 kDrainStallNs = 10'000'000'000LL;
 
 QString deviceKey(const QString& path) {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? path : canonical;
-}
-
-// Longest a closed port may take to send what is left: ten bits a byte at
-// the line's baud rate, plus a margin. Past that the device is closed anyway.
-int drainDeadlineMs(qint64 pending, qint32 baud) {
-    const qint64 ms = pending * 10 * 1000 / (baud > 0 ? baud : 9600);
-    return static_cast<int>(qMin<qint64>(ms + 2000, 60000));
 }
 
 void finishDrain(const QString& key, QSerialPort* port) {
@@ -62,24 +134,47 @@ void finishDrain(const QString& key, QSerialPort* port) {
     port->deleteLater();
 }
 
-// Keeps `port` open until its queued bytes have reached the device.
+// Keeps `port` open until the bytes queued for it have reached the device
+// and the device's own queue is empty, so that closing drops nothing and
+// never waits in the driver. A line that makes no progress for ten seconds
+// (a peer that stopped reading) is closed anyway, with a word on stderr.
 void drainThenClose(const QString& key, QSerialPort* port) {
     port->setParent(QCoreApplication::instance());
     registry().draining.insert(key, port);
-    auto* deadline = new QTimer(port);
-    deadline->setObjectName(QLatin1String(kDrainDeadline));
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, port, [key, port] { finishDrain(key, port); });
-    QObject::connect(port, &QSerialPort::bytesWritten, port, [key, port] {
-        if (port->bytesToWrite() == 0)
+    // The drainer's connections and timer live and die with this object.
+    auto* drainer = new QObject(port);
+    drainer->setObjectName(QLatin1String(kDrainer));
+    auto* check = new QTimer(drainer);
+    check->setSingleShot(true);
+    check->setTimerType(Qt::PreciseTimer);
+    auto last = std::make_shared<std::pair<qint64, qint64>>(-1, monotonicNs());
+    const auto step = [key, port, check, last] {
+        const qint64 pending = port->bytesToWrite() + driverQueue(port);
+        syncLine(key, port);
+        if (pending == 0) {
             finishDrain(key, port);
-    });
-    QObject::connect(port, &QSerialPort::errorOccurred, port,
+            return;
+        }
+        const qint64 now = monotonicNs();
+        if (pending != last->first) {
+            *last = {pending, now};
+        } else if (now - last->second > kDrainStallNs) {
+            qWarning("rava2-demo: %s made no progress for 10 s; %lld bytes did not leave",
+                     qPrintable(port->portName()), static_cast<long long>(pending));
+            finishDrain(key, port);
+            return;
+        }
+        const qint64 ns = pending * characterNs(paramsOf(port));
+        check->start(int(std::clamp<qint64>(ns / 1000000, 2, 500)));
+    };
+    QObject::connect(check, &QTimer::timeout, drainer, step);
+    QObject::connect(port, &QSerialPort::bytesWritten, drainer, step);
+    QObject::connect(port, &QSerialPort::errorOccurred, drainer,
                      [key, port](QSerialPort::SerialPortError e) {
                          if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
                              finishDrain(key, port);
                      });
-    deadline->start(drainDeadlineMs(port->bytesToWrite(), port->baudRate()));
+    step();
 }
 
 } // namespace
@@ -257,10 +352,9 @@ bool SerialChannel::open(QString* error) {
 
     QSerialPort* port = r.draining.take(key);
     if (port) {
-        // Still sending what this device was last given: carry on with it.
-        QObject::disconnect(port, nullptr, nullptr, nullptr);
-        // Only our own timer: the port keeps timers of its own as children.
-        delete port->findChild<QTimer*>(QLatin1String(kDrainDeadline), Qt::FindDirectChildrenOnly);
+        // Still sending what this device was last given: carry on with it,
+        // the bytes of the earlier operation first.
+        delete port->findChild<QObject*>(QLatin1String(kDrainer), Qt::FindDirectChildrenOnly);
         port->setParent(this);
         port->readAll();
         port->clear(QSerialPort::Input);
@@ -277,7 +371,11 @@ bool SerialChannel::open(QString* error) {
             delete port;
             return false;
         }
+        // A device that was let go had drained: its line starts afresh. (A
+        // pseudo-terminal number may meanwhile name another terminal.)
+        r.lines.insert(key, DeviceLine());
     }
+    inherited_ = port->bytesToWrite() > 0 || driverQueue(port) > 0;
     port->setReadBufferSize(0);
     in_.clear();
     carry_.clear();
@@ -288,6 +386,10 @@ bool SerialChannel::open(QString* error) {
     r.holders.insert(key, description().isEmpty() ? objectName() : description());
     applySettings();
     connect(port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
+    connect(port, &QSerialPort::bytesWritten, this, [this] {
+        if (serial_)
+            syncLine(heldKey_, serial_);
+    });
     connect(port, &QSerialPort::errorOccurred, this, &SerialChannel::onError);
     return true;
 }
@@ -305,7 +407,7 @@ void SerialChannel::release(bool drain) {
     carry_.clear();
     registry().holders.remove(heldKey_);
     disconnect(port, nullptr, this, nullptr);
-    if (drain && port->bytesToWrite() > 0) {
+    if (drain && port->bytesToWrite() + driverQueue(port) > 0) {
         drainThenClose(heldKey_, port);
     } else {
         port->close();
@@ -330,6 +432,7 @@ bool SerialChannel::write(const QByteArray& bytes) {
         return false;
     if (serial_->write(bytes) != bytes.size())
         return false;
+    registry().lines[heldKey_].queued += bytes.size();
     if (WireTrace* trace = WireTrace::instance())
         trace->record(traceName_.isEmpty() ? objectName() : traceName_, "out", bytes);
     // Hand the bytes to the device now rather than on the next pass of the
@@ -338,7 +441,20 @@ bool SerialChannel::write(const QByteArray& bytes) {
     // port, and what it cannot take yet stays queued anyway.
     if (deviceWritable(serial_))
         serial_->flush();
+    syncLine(heldKey_, serial_);
     return true;
+}
+
+qint64 SerialChannel::nsUntilLineQuiet() const {
+    return serial_ ? nsUntilQuiet(heldKey_, serial_) : 0;
+}
+
+qint64 SerialChannel::bytesUnsent() const {
+    return serial_ ? unsentOn(heldKey_, serial_) : 0;
+}
+
+qint64 SerialChannel::handedToDriverAtNs() const {
+    return serial_ ? syncLine(heldKey_, serial_).handedAtNs : 0;
 }
 
 QByteArray SerialChannel::readAll() {
@@ -367,8 +483,12 @@ void SerialChannel::discardInput() {
 }
 
 void SerialChannel::discardOutput() {
-    if (serial_)
+    // Bytes an earlier operation left draining are not ours to drop.
+    if (serial_ && !inherited_) {
         serial_->clear(QSerialPort::Output);
+        DeviceLine& line = registry().lines[heldKey_];
+        line.queued = line.reached;
+    }
 }
 
 void SerialChannel::onReadyRead() {

@@ -44,6 +44,9 @@ public:
     qint64 bytesWaiting() const override;
     void discardInput() override;
     void discardOutput() override;
+    qint64 nsUntilLineQuiet() const override;
+    qint64 bytesUnsent() const override;
+    qint64 handedToDriverAtNs() const override;
 
     // The channel's name in the wire trace ("text"); the object name until set.
     void setTraceName(const QString& name) { traceName_ = name; }
@@ -68,6 +71,7 @@ private:
     QString lastWhere_; // the same, kept after the channel let go
     QString traceName_; // the channel's name in the wire trace
     bool parityMarks_ = false;
+    bool inherited_ = false;   // opened while an earlier operation's bytes drained
     mutable QByteArray in_;    // received and decoded, not yet read
     mutable QByteArray carry_; // start of a parity mark split across reads
 };

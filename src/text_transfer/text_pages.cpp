@@ -5,6 +5,7 @@
 #include "link/messenger.h"
 #include "link/one_shot.h"
 #include "link/station_link.h"
+#include "link/wire_pause.h"
 #include "text_box.h"
 #include "text_file_loader.h"
 #include "text_lines.h"
@@ -182,6 +183,15 @@ void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
                  : QStringLiteral("%1; the send stopped before its first line.").arg(deviceGone()));
         break;
     }
+    case SendFailure::NotSent:
+        tell(QStringLiteral("%1 took nothing for %2 s: %3 bytes did not leave; the send stopped "
+                            "after line %4 of %5.")
+                 .arg(channel_ ? channel_->deviceName() : QStringLiteral("The device"))
+                 .arg(sender_->pacing().stallMs() / 1000)
+                 .arg(detail)
+                 .arg(sender_->linesWritten())
+                 .arg(sender_->lineCount()));
+        break;
     }
 }
 

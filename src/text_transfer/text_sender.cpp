@@ -1,15 +1,16 @@
 #include "text_sender.h"
 
 #include "link/channel.h"
-#include "link/one_shot.h"
 #include "link/station_settings.h"
+#include "link/wire_pause.h"
 
 namespace rava::text {
 
 TextSender::TextSender(Channel& channel, const StationSettings& settings, QObject* parent)
     : QObject(parent), channel_(&channel), settings_(settings),
-      pacing_(new OneShot(QStringLiteral("Timer1"), 0, this)) {
-    connect(pacing_, &OneShot::fired, this, &TextSender::writeNextLine);
+      pacing_(new WirePause(QStringLiteral("Timer1"), this)) {
+    connect(pacing_, &WirePause::over, this, &TextSender::writeNextLine);
+    connect(pacing_, &WirePause::stalled, this, &TextSender::onStalled);
     connect(&channel, &Channel::lost, this, &TextSender::onLost);
 }
 
@@ -68,8 +69,7 @@ void TextSender::writeNextLine() {
         return;
     }
     // The pause counts from the moment the line was handed over.
-    pacing_->setInterval(qMax(0, settings_.pacingMs()));
-    pacing_->start();
+    pacing_->start(*channel_, settings_.pacingMs());
     emit lineWritten(written_++);
 }
 
@@ -88,6 +88,10 @@ void TextSender::finish(bool ok, SendFailure failure, const QString& detail) {
     if (!ok)
         emit failed(failure, detail);
     emit finished(ok);
+}
+
+void TextSender::onStalled(qint64 unsent) {
+    fail(SendFailure::NotSent, QString::number(unsent));
 }
 
 void TextSender::onLost(const QString& reason) {

@@ -7,8 +7,8 @@
 
 namespace rava {
 class Channel;
-class OneShot;
 class StationSettings;
+class WirePause;
 } // namespace rava
 
 namespace rava::text {
@@ -19,16 +19,20 @@ enum class SendFailure {
     OpenFailed,     // the text channel could not be opened (detail: the reason)
     WriteFailed,    // the channel refused a line
     ChannelLost,    // the device went away during the send (detail: the reason)
+    NotSent,        // the line stopped taking bytes (detail: how many did not leave)
 };
 
 // Sends a text file line by line over the text channel: each line is one
 // write, followed by the pacing wait (the one-shot `Timer1`) before the next
-// line goes out. The operating mode, the remote address and the pacing
+// line goes out. The wait lasts the pacing interval and, on a line too slow
+// for it, until the line has carried the line before and fallen silent, so
+// that every line stays a packet of its own. The operating mode, the remote address and the pacing
 // interval are read from the station settings again for every line.
 //
 // A send is a chain of timer steps, never a loop that waits: send() writes
 // the first line and arms Timer1; each tick writes the next line and arms it
-// again; the tick after the last line ends the send. Destroying the sender
+// again; the tick after the last line ends the send, once every byte has
+// left the line. Destroying the sender
 // ends a running send and closes the channel.
 class TextSender : public QObject {
     Q_OBJECT
@@ -42,6 +46,8 @@ public:
     ~TextSender() override;
 
     State state() const { return state_; }
+    // The pacing wait, for a shorter stall limit in tests.
+    WirePause& pacing() { return *pacing_; }
     bool isBusy() const { return state_ != State::Idle; }
     // Lines handed to the channel so far in this send, and the send's total.
     int linesWritten() const { return written_; }
@@ -73,10 +79,11 @@ private:
                 const QString& detail = QString());
     void fail(SendFailure failure, const QString& detail);
     void onLost(const QString& reason);
+    void onStalled(qint64 unsent);
 
     QPointer<Channel> channel_;
     const StationSettings& settings_;
-    OneShot* pacing_;
+    WirePause* pacing_;
     State state_ = State::Idle;
     LineSplitter lines_;
     int written_ = 0;
