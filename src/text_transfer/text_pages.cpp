@@ -2,6 +2,7 @@
 
 #include "form/controls.h"
 #include "link/channel.h"
+#include "link/device_words.h"
 #include "link/messenger.h"
 #include "link/one_shot.h"
 #include "link/station_link.h"
@@ -202,9 +203,7 @@ void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
 // The first half of the message when the device went away, naming the COM
 // entry and the device.
 QString TextPages::deviceGone() const {
-    const QString device = channel_ ? channel_->deviceName() : QString();
-    return device.isEmpty() ? QStringLiteral("The device is no longer available")
-                            : QStringLiteral("%1 is no longer available").arg(device);
+    return rava::deviceGone(channel_);
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {
