@@ -4,10 +4,12 @@
 #include "image_receiver.h"
 #include "image_sender.h"
 #include "link/channel.h"
+#include "link/device_words.h"
 #include "link/messenger.h"
 #include "link/station_link.h"
 #include "link/wire_pause.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
@@ -36,6 +38,10 @@ const QString kOpenFilter =
     QStringLiteral("Bitmap files (*.bmp);;Gif files (*.gif);;JPEG files (*.jpg)");
 
 const QString kBadTransmission = QStringLiteral("Sorry, bad transmission. Retry, please!");
+const QString kHeaderTooLong = QStringLiteral(
+    "Sorry, bad transmission: what came is longer than any image header. Retry, please!");
+const QString kTooMuchData = QStringLiteral(
+    "Sorry, bad transmission: more came than the %1 bytes announced. Retry, please!");
 const QString kCheckSettings =
     QStringLiteral("Check the settings! You may have set different baud rate speed"
                    " for the transmitter and the receiver!");
@@ -75,7 +81,7 @@ ImagePages::ImagePages(const StationContext& ctx, QWidget* form, QObject* parent
     : ImagePages(ctx, form, ctx.link->imageChannel(), parent) {}
 
 ImagePages::ImagePages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(ImageControls::resolve(form)),
+    : QObject(parent), ctx_(ctx), ui_(ImageControls::resolve(form)), channel_(&channel),
       sender_(new ImageSender(channel, *ctx.settings, this)),
       receiver_(new ImageReceiver(channel, *ctx.settings, this)) {
     connect(sender_, &ImageSender::busyChanged, this, &ImagePages::onSendBusy);
@@ -123,12 +129,20 @@ void ImagePages::openFile() {
     const QString path = ctx_.chooseFile(kOpenTitle, kOpenFilter);
     if (path.isEmpty())
         return; // cancelled: nothing changes
-    selectedFile_ = path;
-    // A file that does not decode is still the one Send image sends, but
-    // the preview and the Send image button stay as they were.
+    // Send image follows the file chosen now: one that does not decode
+    // takes the place of the picture before it, so that no preview stays
+    // behind claiming a file that is not the one Send image would send.
     const QImage picture = loadPicture(path, ui_.preview->size());
-    if (picture.isNull())
+    if (picture.isNull()) {
+        selectedFile_.clear();
+        ui_.preview->clear();
+        ui_.send->setEnabled(false);
+        tell(QStringLiteral("The file %1 is not a picture this tool can read; choose a .bmp, "
+                            ".gif or .jpg file.")
+                 .arg(QDir::toNativeSeparators(path)));
         return;
+    }
+    selectedFile_ = path;
     ui_.preview->setPixmap(QPixmap::fromImage(picture));
     ui_.send->setEnabled(true);
 }
@@ -155,7 +169,7 @@ void ImagePages::onSendBusy(bool busy) {
     // While a send runs nothing may start another one or change its file.
     ui_.open->setEnabled(!busy);
     ui_.clear->setEnabled(!busy);
-    ui_.send->setEnabled(!busy);
+    ui_.send->setEnabled(!busy && !selectedFile_.isEmpty());
     if (!busy && sendBarFrame_.isActive()) {
         sendBarFrame_.stop();
         ui_.sendBar->setValue(sendBarValue_);
@@ -197,15 +211,21 @@ void ImagePages::onSendFailed(SendFailure failure, const QString& detail) {
     case SendFailure::WriteFailed:
         tell(QStringLiteral("Writing to the image channel failed; the send stopped."));
         break;
-    case SendFailure::ChannelLost:
-        tell(QStringLiteral("The send stopped: %1").arg(detail));
+    case SendFailure::ChannelLost: {
+        const qint64 written = blockCount(sender_->sentCount());
+        tell(written > 0 ? QStringLiteral("%1; the send stopped after block %2 of %3.")
+                               .arg(deviceGone(channel_))
+                               .arg(written)
+                               .arg(blockCount(sender_->fileSize()))
+                         : QStringLiteral("%1; the send stopped before its first block.")
+                               .arg(deviceGone(channel_)));
         break;
+    }
     case SendFailure::NotSent:
-        tell(QStringLiteral("%1 took nothing for %2 s: %3 bytes of %4 did not leave; the send "
-                            "stopped.")
-                 .arg(sender_->deviceName())
-                 .arg(sender_->pause().stallMs() / 1000)
-                 .arg(detail, name));
+        tell(QStringLiteral("%1; the send of %2 stopped.")
+                 .arg(deviceStalled(channel_, sender_->pause().stallMs() / 1000,
+                                    detail.toLongLong()),
+                      name));
         break;
     }
 }
@@ -279,6 +299,12 @@ void ImagePages::onReceived(const Reception& reception) {
     case Verdict::NoHeader:
         warn(kCheckSettings);
         return;
+    case Verdict::HeaderTooLong:
+        warn(kHeaderTooLong);
+        return;
+    case Verdict::TooMuchData:
+        warn(kTooMuchData.arg(reception.announced));
+        return;
     }
 }
 
@@ -289,7 +315,13 @@ void ImagePages::onReceiveFailed(ReceiveFailure failure, const QString& detail) 
         tell(detail);
         break;
     case ReceiveFailure::ChannelLost:
-        tell(QStringLiteral("The reception stopped: %1").arg(detail));
+        tell(receiver_->announced() <= 0
+                 ? QStringLiteral("%1; the reception stopped before an image header came.")
+                       .arg(deviceGone(channel_))
+                 : QStringLiteral("%1; the reception stopped after %2 of %3 bytes.")
+                       .arg(deviceGone(channel_))
+                       .arg(receiver_->imageBytesReceived())
+                       .arg(receiver_->announced()));
         break;
     }
 }

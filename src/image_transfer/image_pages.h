@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QSize>
 #include <QTimer>
 
@@ -91,6 +92,7 @@ private:
 
     StationContext ctx_;
     ImageControls ui_;
+    QPointer<Channel> channel_;
     ImageSender* sender_;
     ImageReceiver* receiver_;
     QString selectedFile_;

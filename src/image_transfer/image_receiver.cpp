@@ -81,14 +81,29 @@ void ImageReceiver::onReceived() {
         takeData(bytes);
 }
 
+qint64 ImageReceiver::imageBytesReceived() const {
+    // On a master every packet of 91 bytes begins with an address byte.
+    const qint64 bytes =
+        master_ ? received_ - (received_ + kPacketSize - 1) / kPacketSize : received_;
+    return qMin(bytes, announced_);
+}
+
 void ImageReceiver::takeHeader(const QByteArray& batch) {
+    // What is held never exceeds the longest header, so each batch is read
+    // once: the whole reception costs time in proportion to what came.
     pendingHeader_ += batch;
     const Header header = parseHeader(pendingHeader_, master_);
-    if (!header.complete) {
-        settle_->start();
+    if (header.complete) {
+        settleHeader();
         return;
     }
-    settleHeader();
+    if (pendingHeader_.size() > kLongestHeader - (master_ ? 0 : 1)) {
+        // Blanks and digits that do not end (a peer that never goes quiet).
+        emit headerRead(header.sender);
+        endWith(Verdict::HeaderTooLong);
+        return;
+    }
+    settle_->start();
 }
 
 void ImageReceiver::settleHeader() {
@@ -116,13 +131,21 @@ void ImageReceiver::settleHeader() {
 
 void ImageReceiver::takeData(const QByteArray& bytes) {
     timer4_->stop();
-    received_ += bytes.size();
-    if (dataFile_->write(bytes) != bytes.size()) {
+    // A sender that goes on past the announced size and a block more is
+    // not sending this image: keep up to the bound, then end at once
+    // rather than fill the disk while waiting for a silence.
+    const qint64 room = dataBound(announced_, master_) - received_;
+    const bool over = bytes.size() > room;
+    const QByteArray kept = over ? bytes.left(qsizetype(room)) : bytes;
+    received_ += kept.size();
+    if (dataFile_->write(kept) != kept.size()) {
         armAfterFailure();
         return;
     }
     emit progress(received_);
-    if (state_ == State::ReceivingData)
+    if (over)
+        endWith(Verdict::TooMuchData);
+    else if (state_ == State::ReceivingData)
         timer4_->start();
 }
 
@@ -132,10 +155,16 @@ void ImageReceiver::armAfterFailure() {
 }
 
 void ImageReceiver::onEndOfReception() {
+    endWith(std::nullopt);
+}
+
+void ImageReceiver::endWith(std::optional<Verdict> verdict) {
     if (state_ == State::Idle)
         return;
     const qint64 elapsed = state_ == State::ReceivingData ? since_.elapsed() : 0;
     Reception result = evaluate();
+    if (verdict)
+        result.verdict = *verdict;
     result.elapsedMs = elapsed;
     end();
     emit finished(result);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 class QFile;
 
@@ -46,6 +47,11 @@ struct Reception {
 // more bytes come or the line has been quiet for a moment, so that a header
 // split across two receive events is read whole.
 //
+// A batch of blanks and digits that grows past the longest header, and data
+// beyond dataBound() of the announced size, end the reception at once with
+// their own verdicts: a sender that never goes quiet costs neither memory
+// nor disk beyond those bounds.
+//
 // A header that cannot be read leaves the receiver awaiting a header with
 // Timer4 armed (a running Timer4 is not restarted by it), so that the
 // evaluation reports it unless Break comes first. Both files are emptied
@@ -70,6 +76,12 @@ public:
     State state() const { return state_; }
     bool isBusy() const { return state_ != State::Idle; }
     qint64 receivedCount() const { return received_; }
+    // The size the accepted header announced; 0 before a header (kept after
+    // the reception ends, until the next one starts).
+    qint64 announced() const { return announced_; }
+    // Bytes of the image itself received so far: without a master's
+    // address bytes, at most the announced size.
+    qint64 imageBytesReceived() const;
     void setEndOfReception(int ms);
 
     // Receive: false when a reception already runs, the temporary files
@@ -99,6 +111,9 @@ private:
     void takeData(const QByteArray& bytes);
     void armAfterFailure();
     void onEndOfReception();
+    // Ends the reception and reports it: judged by length, or with
+    // `verdict` when a bound ended it early.
+    void endWith(std::optional<Verdict> verdict);
     void onLost(const QString& reason);
     void end();
     Reception evaluate();

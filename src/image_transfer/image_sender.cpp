@@ -19,10 +19,6 @@ ImageSender::~ImageSender() {
         channel_->close();
 }
 
-QString ImageSender::deviceName() const {
-    return channel_ ? channel_->deviceName() : QString();
-}
-
 int ImageSender::blockGapMs() const {
     return qMax(0, timings_ ? timings_->blockGapMs : settings_.blockGapMs());
 }

@@ -62,8 +62,6 @@ public:
     bool isBusy() const { return state_ != State::Idle; }
     qint64 sentCount() const { return sent_; }
     qint64 fileSize() const { return size_; }
-    // The COM entry and device of the image channel, for messages.
-    QString deviceName() const;
 
     // Waits of these lengths instead of the line setting's (tests).
     void setTimings(std::optional<Timings> timings) { timings_ = timings; }

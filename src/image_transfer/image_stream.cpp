@@ -48,6 +48,10 @@ qint64 blockCount(qint64 size) {
     return size <= 0 ? 0 : (size + kBlockSize - 1) / kBlockSize;
 }
 
+qint64 dataBound(qint64 announced, bool master) {
+    return announced + (master ? blockCount(announced) : 0) + kPacketSize;
+}
+
 Step nextStep(Step done, qint64 unread) {
     switch (done) {
     case Step::WriteHeader:

@@ -19,6 +19,14 @@ constexpr qint64 kPacketSize = kBlockSize + 1;
 // Largest size an image may have, sent or announced: a header announcing
 // more is taken as garbage, not as a reason to expect gigabytes.
 constexpr qint64 kMaxImageSize = qint64(1) << 30;
+// The longest header there is: the sender's address byte (from a master),
+// the blank and the ten digits of kMaxImageSize. A batch still growing past
+// this is no header, whatever follows.
+constexpr qint64 kLongestHeader = 1 + 1 + 10;
+// What a receiver takes after a header before it gives up on a sender that
+// does not stop: the announced size as the line carries it (with a master's
+// address bytes) and one packet more.
+qint64 dataBound(qint64 announced, bool master);
 
 // The header write for a file of `size` bytes.
 QByteArray headerOnWire(qint64 size, bool master, int address);
@@ -84,9 +92,11 @@ qint64 stripAddressBytes(QIODevice& in, QIODevice& out);
 
 // The outcome of a reception from what was announced and what was stored.
 enum class Verdict {
-    Complete,   // the stored image is at least as long as announced
-    Incomplete, // shorter than announced
-    NoHeader,   // no usable header was received
+    Complete,      // the stored image is at least as long as announced
+    Incomplete,    // shorter than announced
+    NoHeader,      // no usable header was received
+    HeaderTooLong, // the header went on past kLongestHeader bytes
+    TooMuchData,   // more than dataBound() came after the header
 };
 Verdict judge(qint64 announced, qint64 stored);
 

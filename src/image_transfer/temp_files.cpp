@@ -58,6 +58,11 @@ QString privateTempDir(QString* error) {
         return refuse(QStringLiteral("it is not a folder"));
     if (st.st_uid != getuid())
         return refuse(QStringLiteral("it belongs to another user"));
+    // Others who may create files in the folder may plant a link at one of
+    // the fixed names between two receptions (a sticky bit does not stop
+    // that): a chosen folder must be ours alone; the default one is made so.
+    if (!isDefault && (st.st_mode & 022) != 0)
+        return refuse(QStringLiteral("other users can write in it"));
     if (isDefault && (st.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0)
         return refuse(systemError());
 #else

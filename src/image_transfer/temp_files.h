@@ -15,7 +15,8 @@ inline const char* const kStrippedName = "tempkelto250881.bmp"; // master: witho
 // is set, else "rava2-demo-<user>" in the system's temporary folder. Made
 // with mode 0700 when missing (the default folder is also brought back to
 // 0700). Refused, with a sentence for the user in `error`, when it is a
-// symbolic link, not a folder, or not owned by the user. Empty on refusal.
+// symbolic link, not a folder, not owned by the user, or (a folder named in
+// RAVA2_TEMP_DIR) writable by its group or by others. Empty on refusal.
 QString privateTempDir(QString* error);
 
 // Opens `name` in `dir` for reading and writing, emptied, created with mode

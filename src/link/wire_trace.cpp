@@ -1,7 +1,16 @@
 #include "wire_trace.h"
 
+#include <QFile>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace rava {
 
@@ -9,12 +18,7 @@ namespace {
 
 struct TraceHolder {
     std::unique_ptr<WireTrace> trace;
-    std::FILE* file = nullptr;
     bool decided = false;
-    ~TraceHolder() {
-        if (file)
-            std::fclose(file);
-    }
 };
 
 TraceHolder& holder() {
@@ -25,6 +29,13 @@ TraceHolder& holder() {
 double monotonicMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Said once per trace, on standard error.
+void cannotOpen(const QByteArray& path, const char* why) {
+    std::fprintf(stderr,
+                 "rava2-demo: the wire trace cannot be written to %s: %s; going on without it\n",
+                 path.constData(), why);
 }
 
 } // namespace
@@ -43,22 +54,55 @@ QByteArray formatTraceLine(double ms, const QString& channel, const char* direct
     return line;
 }
 
+WireTrace::~WireTrace() {
+    if (file_)
+        std::fclose(file_);
+}
+
 void WireTrace::restart(const QString& path) {
     TraceHolder& h = holder();
     h.trace.reset();
-    if (h.file)
-        std::fclose(h.file);
-    h.file = nullptr;
     h.decided = true;
     if (path.isEmpty())
         return;
-    h.file = std::fopen(path.toLocal8Bit().constData(), "w");
-    if (!h.file) {
-        std::fprintf(stderr, "rava2-demo: cannot write the wire trace to %s\n",
-                     path.toLocal8Bit().constData());
+    const QByteArray name = QFile::encodeName(path);
+#ifdef Q_OS_UNIX
+    // Never wait for the file: a named pipe without a reader would hold the
+    // window at its first port operation. Only a regular file is taken; a
+    // missing one is created.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st {};
+        const bool special =
+            error == ENXIO || (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode));
+        cannotOpen(name, special ? "it is not a regular file" : std::strerror(error));
         return;
     }
-    h.trace.reset(new WireTrace(h.file));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        cannotOpen(name, "it is not a regular file");
+        return;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::ftruncate(fd, 0) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        cannotOpen(name, std::strerror(error));
+        return;
+    }
+    std::FILE* file = ::fdopen(fd, "w");
+    if (!file)
+        ::close(fd);
+#else
+    std::FILE* file = std::fopen(name.constData(), "w");
+#endif
+    if (!file) {
+        cannotOpen(name, std::strerror(errno));
+        return;
+    }
+    h.trace.reset(new WireTrace(file, name));
 }
 
 WireTrace* WireTrace::instance() {
@@ -69,10 +113,22 @@ WireTrace* WireTrace::instance() {
 }
 
 void WireTrace::record(const QString& channel, const char* direction, const QByteArray& bytes) {
-    const QByteArray line = formatTraceLine(monotonicMs(), channel, direction, bytes);
-    std::fwrite(line.constData(), 1, size_t(line.size()), file_);
-    std::fputc('\n', file_);
-    std::fflush(file_);
+    if (!file_)
+        return;
+    QByteArray line = formatTraceLine(monotonicMs(), channel, direction, bytes);
+    line += '\n';
+    errno = 0;
+    const bool written =
+        std::fwrite(line.constData(), 1, size_t(line.size()), file_) == size_t(line.size()) &&
+        std::fflush(file_) == 0;
+    if (written)
+        return;
+    // A full disk or a file size limit: say so once and trace no more.
+    std::fprintf(stderr,
+                 "rava2-demo: writing the wire trace to %s failed: %s; the trace stops here\n",
+                 path_.constData(), errno ? std::strerror(errno) : "unknown error");
+    std::fclose(file_);
+    file_ = nullptr;
 }
 
 } // namespace rava

@@ -15,9 +15,16 @@ namespace rava {
 // clock, the one the simulator's trace counts on too. The trace is on only
 // when the environment names a file in RAVA2_TRACE; otherwise instance() is
 // null and nothing is done.
+//
+// The file must be a regular one (created when missing, emptied): it is
+// opened without waiting, so a named pipe or a device is refused rather
+// than left to hold the window. A trace that cannot be opened, or whose
+// writing fails later, is reported once on standard error
+// ("rava2-demo: ...") and the tool goes on without it.
 class WireTrace {
 public:
     static WireTrace* instance();
+    ~WireTrace();
 
     void record(const QString& channel, const char* direction, const QByteArray& bytes);
 
@@ -25,8 +32,11 @@ public:
     static void restart(const QString& path);
 
 private:
-    explicit WireTrace(std::FILE* file) : file_(file) {}
-    std::FILE* file_;
+    WireTrace(std::FILE* file, const QByteArray& path) : file_(file), path_(path) {}
+    WireTrace(const WireTrace&) = delete;
+    WireTrace& operator=(const WireTrace&) = delete;
+    std::FILE* file_; // null once writing failed
+    QByteArray path_;
 };
 
 // One line of the trace, without the line break.

@@ -63,12 +63,23 @@ void MessageCollector::onReceived() {
     const QByteArray bytes = channel_->readAll();
     if (bytes.isEmpty())
         return;
+    silence_->start();
+    if (state_ == State::Discarding)
+        return;
+    if (buffer_.size() + bytes.size() > kMaxMessage) {
+        buffer_.clear();
+        buffer_.squeeze();
+        state_ = State::Discarding;
+        emit tooLong();
+        return;
+    }
     buffer_.append(bytes);
     state_ = State::Collecting;
-    silence_->start();
 }
 
 void MessageCollector::onSilence() {
+    if (state_ == State::Discarding)
+        state_ = State::Idle;
     if (state_ != State::Collecting)
         return;
     QByteArray message;

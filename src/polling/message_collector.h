@@ -17,6 +17,11 @@ namespace rava::polling {
 // a message split by a shorter pause stays whole and one split by a longer
 // pause arrives as two.
 //
+// A message is bounded: past kMaxMessage bytes without a silence the input
+// is no station's message (a peer that never goes quiet); what was collected
+// is dropped, tooLong() is emitted once, and input is thrown away until the
+// line is silent again.
+//
 // Whoever opens the polling channel starts the collector and stops it before
 // closing the channel. A stopped collector reads nothing, holds nothing and
 // has no timer armed.
@@ -27,8 +32,16 @@ public:
         Stopped,    // not listening
         Idle,       // listening, nothing collected
         Collecting, // bytes collected; Timer8 runs
+        Discarding, // past the bound: input dropped until Timer8 fires
     };
     static constexpr int kSilenceMs = 500;
+    // The longest message a station sends: a master's address byte and its
+    // command, or a slave's reply. The command and reply boxes are line
+    // boxes without a length of their own, which hold 32,767 characters.
+    static constexpr qsizetype kLongestSent = 1 + 32767;
+    // Where collecting stops: twice the longest message, so that no
+    // message a station can send comes near it.
+    static constexpr qsizetype kMaxMessage = 2 * kLongestSent;
 
     explicit MessageCollector(Channel& channel, QObject* parent = nullptr);
     ~MessageCollector() override;
@@ -55,6 +68,8 @@ public:
 signals:
     // One whole message, never empty.
     void messageReceived(const QByteArray& message);
+    // The input went past kMaxMessage without a silence and was dropped.
+    void tooLong();
 
 private:
     void onReceived();

@@ -3,6 +3,7 @@
 #include "form/controls.h"
 #include "form/entry_binder.h"
 #include "link/channel.h"
+#include "link/device_words.h"
 #include "link/messenger.h"
 #include "link/station_link.h"
 #include "link/station_settings.h"
@@ -68,7 +69,7 @@ PollingPage::PollingPage(const StationContext& ctx, QWidget* form, QObject* pare
 
 PollingPage::PollingPage(const StationContext& ctx, QWidget* form, Channel& channel,
                          const PollTimings& timings, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(PollingControls::resolve(form)),
+    : QObject(parent), ctx_(ctx), ui_(PollingControls::resolve(form)), channel_(&channel),
       collector_(new MessageCollector(channel, this)),
       master_(new MasterPoller(channel, *collector_, table_, this)),
       slave_(new SlaveResponder(channel, *collector_, answer_, this)) {
@@ -96,6 +97,13 @@ PollingPage::PollingPage(const StationContext& ctx, QWidget* form, Channel& chan
     connect(master_, &MasterPoller::failed, this, &PollingPage::onFailed);
     connect(slave_, &SlaveResponder::lightChanged, this, &PollingPage::showSlaveLight);
     connect(slave_, &SlaveResponder::failed, this, &PollingPage::onSlaveFailed);
+    connect(collector_, &MessageCollector::tooLong, this, [this] {
+        // A slave's light says it; a master's cycle goes on, the message line says it.
+        if (master_->isRunning())
+            ui_.message->setText(
+                QStringLiteral("A reply longer than %1 bytes came and was dropped.")
+                    .arg(MessageCollector::kMaxMessage));
+    });
     if (ctx_.settings)
         connect(ctx_.settings, &StationSettings::modeChanged, this, &PollingPage::onModeChanged);
 }
@@ -203,7 +211,7 @@ void PollingPage::onFailed(PollFailure failure, const QString& detail) {
         tell(QStringLiteral("Writing to the polling channel failed; polling stopped."));
         break;
     case PollFailure::ChannelLost:
-        tell(QStringLiteral("Polling stopped: %1").arg(detail));
+        tell(QStringLiteral("%1; polling stopped.").arg(deviceGone(channel_)));
         break;
     }
 }
@@ -217,7 +225,7 @@ void PollingPage::onSlaveFailed(PollFailure failure, const QString& detail) {
         tell(QStringLiteral("Writing to the polling channel failed; the slave no longer answers."));
         break;
     case PollFailure::ChannelLost:
-        tell(QStringLiteral("The slave no longer answers: %1").arg(detail));
+        tell(QStringLiteral("%1; the slave no longer answers.").arg(deviceGone(channel_)));
         break;
     }
 }

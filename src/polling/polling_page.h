@@ -5,6 +5,7 @@
 #include "slave_responder.h"
 
 #include <QObject>
+#include <QPointer>
 #include <array>
 
 class QCheckBox;
@@ -84,6 +85,7 @@ private:
 
     StationContext ctx_;
     PollingControls ui_;
+    QPointer<Channel> channel_;
     PollTable table_;
     SlaveAnswer answer_;
     MessageCollector* collector_;

@@ -10,6 +10,7 @@ namespace rava::polling {
 namespace {
 const QString kRecognised = QStringLiteral("Command OK! Reply forwarded");
 const QString kNotRecognisedText = QStringLiteral("Command not recognised!");
+const QString kTooLong = QStringLiteral("Command too long! Not answered");
 } // namespace
 
 QByteArray answerFor(const QByteArray& message, const SlaveAnswer& answer, bool* recognised) {
@@ -27,6 +28,7 @@ SlaveResponder::SlaveResponder(Channel& channel, MessageCollector& collector,
       hold_(new OneShot(QStringLiteral("slave display hold"), kHoldMs, this)) {
     connect(hold_, &OneShot::fired, this, &SlaveResponder::onHoldOver);
     connect(&collector, &MessageCollector::messageReceived, this, &SlaveResponder::onMessage);
+    connect(&collector, &MessageCollector::tooLong, this, &SlaveResponder::onTooLong);
     connect(&channel, &Channel::lost, this, &SlaveResponder::onLost);
 }
 
@@ -79,6 +81,13 @@ void SlaveResponder::onMessage(const QByteArray& message) {
     show(recognised ? Light::Green : Light::Red, recognised ? kRecognised : kNotRecognisedText);
     hold_->start();
     emit answered(message, reply, recognised);
+}
+
+void SlaveResponder::onTooLong() {
+    if (!listening_)
+        return;
+    show(Light::Red, kTooLong);
+    hold_->start();
 }
 
 void SlaveResponder::onHoldOver() {

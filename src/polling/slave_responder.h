@@ -33,8 +33,9 @@ QByteArray answerFor(const QByteArray& message, const SlaveAnswer& answer, bool*
 // shown in slave mode) every message the collector cuts out is answered at
 // once, and the status light shows the outcome for the display hold
 // (1000 ms): green "Command OK! Reply forwarded" or red "Command not
-// recognised!", then white and empty. A message during a hold is answered
-// like any other and its light replaces the one on.
+// recognised!", then white and empty. Input longer than any command (the
+// collector's bound) is not answered: red "Command too long! Not answered". A message during a hold
+// is answered like any other and its light replaces the one on.
 class SlaveResponder : public QObject {
     Q_OBJECT
 public:
@@ -66,6 +67,7 @@ signals:
 
 private:
     void onMessage(const QByteArray& message);
+    void onTooLong();
     void onHoldOver();
     void onLost(const QString& reason);
     void show(Light light, const QString& status);

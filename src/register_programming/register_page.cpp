@@ -3,6 +3,7 @@
 #include "form/controls.h"
 #include "form/entry_binder.h"
 #include "link/channel.h"
+#include "link/device_words.h"
 #include "link/messenger.h"
 #include "link/station_link.h"
 
@@ -57,7 +58,7 @@ RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, QObject* pa
 
 RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel,
                            RegisterProgrammer::Timings timings, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)),
+    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)), channel_(&channel),
       programmer_(new RegisterProgrammer(channel, timings, this)),
       addressEntry_(new form::EntryBinder(ui_.address, form::EntryBinder::byteRange, this)),
       parityEntry_(new form::EntryBinder(ui_.parity, parityAccepts, this)) {
@@ -99,14 +100,15 @@ void RegisterPage::onBusy(bool busy) {
 void RegisterPage::onFinished(const Outcome& outcome) {
     ui_.status->setText(statusText(outcome));
     // The status line has room for one short sentence; why the port could
-    // not be used goes into a message that names the port and the device.
-    if (!ctx_.messenger || outcome.detail.isEmpty())
+    // not be used goes into a message that names the port and the device,
+    // worded as on every other page.
+    if (!ctx_.messenger)
         return;
-    if (outcome.kind == Outcome::Kind::OpenFailed)
+    if (outcome.kind == Outcome::Kind::OpenFailed && !outcome.detail.isEmpty())
         ctx_.messenger->error(outcome.detail);
     else if (outcome.kind == Outcome::Kind::ChannelLost)
         ctx_.messenger->error(
-            QStringLiteral("The register operation stopped: %1").arg(outcome.detail));
+            QStringLiteral("%1; the register operation stopped.").arg(deviceGone(channel_)));
 }
 
 void RegisterPage::clearStatus() {

@@ -4,6 +4,7 @@
 #include "register_programmer.h"
 
 #include <QObject>
+#include <QPointer>
 
 class QLabel;
 class QLineEdit;
@@ -62,6 +63,7 @@ private:
 
     StationContext ctx_;
     RegisterControls ui_;
+    QPointer<Channel> channel_;
     RegisterProgrammer* programmer_;
     form::EntryBinder* addressEntry_;
     form::EntryBinder* parityEntry_;

@@ -2,6 +2,7 @@
 
 #include "form/controls.h"
 #include "link/channel.h"
+#include "link/device_words.h"
 #include "link/messenger.h"
 #include "link/one_shot.h"
 #include "link/station_link.h"
@@ -184,11 +185,9 @@ void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
         break;
     }
     case SendFailure::NotSent:
-        tell(QStringLiteral("%1 took nothing for %2 s: %3 bytes did not leave; the send stopped "
-                            "after line %4 of %5.")
-                 .arg(channel_ ? channel_->deviceName() : QStringLiteral("The device"))
-                 .arg(sender_->pacing().stallMs() / 1000)
-                 .arg(detail)
+        tell(QStringLiteral("%1; the send stopped after line %2 of %3.")
+                 .arg(deviceStalled(channel_, sender_->pacing().stallMs() / 1000,
+                                    detail.toLongLong()))
                  .arg(sender_->linesWritten())
                  .arg(sender_->lineCount()));
         break;
@@ -212,9 +211,7 @@ void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
 // The first half of the message when the device went away, naming the COM
 // entry and the device.
 QString TextPages::deviceGone() const {
-    const QString device = channel_ ? channel_->deviceName() : QString();
-    return device.isEmpty() ? QStringLiteral("The device is no longer available")
-                            : QStringLiteral("%1 is no longer available").arg(device);
+    return rava::deviceGone(channel_);
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {

@@ -10,9 +10,11 @@
 #include "window_station.h"
 
 #include <QImage>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace rava;
 using rava::test::SimProcess;
@@ -98,27 +100,53 @@ private slots:
         QCOMPARE(s.messages.errors.size(), 1);
     }
 
-    // The simulator is stopped in the middle of a transfer.
+    // The simulator is stopped in the middle of a transfer: every path says
+    // it as the text path does, naming the COM entry and the device, then
+    // what stopped. `button` starts the transfer (none: a slave shows its
+    // "Polling" tab and answers); `ready` is usable again afterwards.
     void deviceVanishes_data() {
         QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<QByteArray>("ready");
         QTest::addColumn<QString>("says");
-        QTest::newRow("text send") << QByteArray("Command4") << "send stopped";
-        QTest::newRow("image send") << QByteArray("Command8") << "send stopped";
-        QTest::newRow("polling cycle") << QByteArray("Command15") << "polling stopped";
+        QTest::newRow("text send") << QByteArray("Command4") << "M" << QByteArray("Command4")
+                                   << "the send stopped after line ";
+        QTest::newRow("image send") << QByteArray("Command8") << "M" << QByteArray("Command8")
+                                    << "the send stopped after block ";
+        QTest::newRow("image reception")
+            << QByteArray("Command12") << "M" << QByteArray("Command12")
+            << "the reception stopped before an image header came.";
+        QTest::newRow("polling cycle")
+            << QByteArray("Command15") << "M" << QByteArray("Command15") << "polling stopped.";
+        QTest::newRow("slave answering polls")
+            << QByteArray() << "S" << QByteArray("Text24") << "the slave no longer answers.";
+        QTest::newRow("register write") << QByteArray("Command17") << "P" << QByteArray("Command17")
+                                        << "the register operation stopped.";
     }
     void deviceVanishes() {
         QFETCH(QByteArray, button);
+        QFETCH(QString, module);
+        QFETCH(QByteArray, ready);
         QFETCH(QString, says);
-        SimProcess sim({"M=master:0", "S=slave:7"});
+        SimProcess sim({"M=master:0", "S=slave:7", "P=prog:5"});
         QVERIFY(sim.start());
-        Station s(sim.linkPath(QStringLiteral("M")));
+        Station s(sim.linkPath(module));
         prepare(s, button, true);
-        s.click(button.constData());
+        if (button.isEmpty()) {
+            s.click("Option2");
+            s.win->tabStrip()->setCurrentIndex(int(Tab::Polling));
+        } else {
+            if (button == "Command17")
+                s.at<QLineEdit>("Text5")->setText(QStringLiteral("9"));
+            s.click(button.constData());
+        }
         QTest::qWait(300);
         QVERIFY(!s.channelsClosed());
         QCOMPARE(sim.stop(SIGTERM), 0);
         QTRY_COMPARE_WITH_TIMEOUT(s.messages.errors.size(), 1, 5000);
-        s.checkAtRest(says, button.constData());
+        s.checkAtRest(
+            QStringLiteral("COM 1 (%1) is no longer available; %2").arg(sim.linkPath(module), says),
+            ready.constData());
         QVERIFY(!test::holdsFileUnder(dir_.path()));
     }
 
@@ -151,14 +179,40 @@ private slots:
         QVERIFY(!test::holdsFileUnder(dir_.path()));
     }
 
-    // Receive when the temporary folder cannot be written, or when a link
-    // points where the stripped picture goes: the file it points at stays as
-    // it was, and Receive works once the folder is usable.
+    // A picture, then a file that is no picture: Send image follows the file
+    // chosen last, so it is offered no more and the picture before goes from
+    // the preview; nothing is sent. Choosing a picture again offers it.
+    void sendFollowsTheFileChosen() {
+        test::Pty pty;
+        Station s(pty.stationPath());
+        const QString picture = prepare(s, "Command8");
+        QVERIFY(s.at("Command8")->isEnabled());
+        const QString other = test::writeFile(dir_, QStringLiteral("notes.jpg"), "no picture\n");
+        s.win->setFileChooser([other](const QString&, const QString&) { return other; });
+        s.click("Command7");
+        QVERIFY(s.at<QLabel>("Image2")->pixmap().isNull());
+        s.checkAtRest(QStringLiteral("%1 is not a picture").arg(other), "Command7");
+        QVERIFY(!s.at("Command8")->isEnabled());
+        s.click("Command8");
+        QCOMPARE(pty.receive(1, 300), QByteArray());
+        s.choose("Command7", picture, "Command8");
+        QVERIFY(!s.at<QLabel>("Image2")->pixmap().isNull());
+        QCOMPARE(s.messages.errors.size(), 1);
+    }
+
+    // Receive when the temporary folder cannot be written, when others may
+    // write in it (and so plant a link at a fixed name, sticky bit or not),
+    // or when a link points where the stripped picture goes: the file it
+    // points at stays as it was, and Receive works once the folder is usable.
     void temporaryFilesUnusable_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("says");
         QTest::newRow("folder not writable") << "/proc/1"
                                              << "/proc/1";
+        QTest::newRow("folder like /tmp") << "shared:1777"
+                                          << "other users can write in it";
+        QTest::newRow("folder writable by its group") << "shared:770"
+                                                      << "other users can write in it";
         QTest::newRow("link planted") << "tempkelto250881.bmp"
                                       << "symbolic link";
     }
@@ -166,11 +220,18 @@ private slots:
         QFETCH(QString, setup);
         QFETCH(QString, says);
         const QString victim = test::writeFile(dir_, QStringLiteral("victim"), "keep me");
-        const bool folder = setup.startsWith(QLatin1Char('/'));
-        if (folder)
+        const bool folder = setup.startsWith(QLatin1Char('/')) || setup.startsWith("shared:");
+        if (setup.startsWith("shared:")) {
+            const QString shared = dir_.filePath(QStringLiteral("shared"));
+            QVERIFY(QDir().mkpath(shared));
+            QVERIFY(::chmod(QFile::encodeName(shared).constData(),
+                            mode_t(setup.section(':', 1).toUInt(nullptr, 8))) == 0);
+            qputenv("RAVA2_TEMP_DIR", QFile::encodeName(shared));
+        } else if (folder) {
             qputenv("RAVA2_TEMP_DIR", QFile::encodeName(setup));
-        else
+        } else {
             QVERIFY(QFile::link(victim, temp_.filePath(setup)));
+        }
         test::Pty pty;
         Station s(pty.stationPath());
         s.click("Command12");
@@ -212,8 +273,24 @@ private slots:
     }
 
     // Garbage where an image header belongs: half a second after the line
-    // goes quiet the station says to check the settings, and is at rest.
+    // goes quiet the station says to check the settings. A sender that does
+    // not stop (blanks past the longest header, data past the announced
+    // size and a block more) is cut off at once with a word of its own.
+    // Each ends with the station at rest. `writes`: the master's writes to
+    // address 7, split at '|'.
+    void garbageInsteadOfHeader_data() {
+        QTest::addColumn<QByteArray>("writes");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a JPEG's first bytes")
+            << QByteArray("\xff\xd8\xff\xe0\x00\x10JFIF", 10) << "Check the settings!";
+        QTest::newRow("blanks that do not end")
+            << QByteArray(40, ' ') << "longer than any image header";
+        QTest::newRow("more than announced") << " 100|" + QByteArray(90, 'x').repeated(3)
+                                             << "more came than the 100 bytes announced";
+    }
     void garbageInsteadOfHeader() {
+        QFETCH(QByteArray, writes);
+        QFETCH(QString, says);
         SimProcess sim({"M=master:0", "S=slave:7"});
         QVERIFY(sim.start());
         qputenv("RAVA2_COM2", sim.linkPath(QStringLiteral("S")).toLocal8Bit());
@@ -223,9 +300,12 @@ private slots:
         s.click("Command12");
         auto master = test::openStation(3, sim.linkPath(QStringLiteral("M")));
         QVERIFY(master && sim.waitStations({"M", "S"}));
-        QVERIFY(master->write(QByteArray("\x07\xff\xd8\xff\xe0\x00\x10JFIF", 11)));
+        for (const QByteArray& write : writes.split('|')) {
+            QVERIFY(master->write('\x07' + write));
+            QTest::qWait(50);
+        }
         QTRY_VERIFY_WITH_TIMEOUT(s.at("Command12")->isEnabled(), 5000);
-        s.checkAtRest(QStringLiteral("Check the settings!"), "Command12");
+        s.checkAtRest(says, "Command12");
         QCOMPARE(s.text("Label15"), QStringLiteral("Image Size:"));
     }
 };

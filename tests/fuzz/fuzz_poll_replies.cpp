@@ -50,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SlaveResponder slave(channel, collector, answer);
     auto* silence = collector.findChild<OneShot*>(QStringLiteral("Timer8"));
     auto* pause = poller.findChild<OneShot*>(QStringLiteral("Timer7"));
-    QByteArray wire;    // what should have been written
-    QByteArray pending; // what the collector should be holding
+    QByteArray wire;         // what should have been written
+    QByteArray pending;      // what the collector should be holding
+    bool discarding = false; // past the bound: input dropped until the silence
     QObject::connect(&poller, &MasterPoller::queried, [&](int row, const QByteArray& query) {
         const PollRow& r = table.row(row);
         FUZZ_CHECK(r.enabled && query == char(addressOf(r)) + r.command.toLatin1());
@@ -64,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t op = in.byte();
         const int i = 1 + (op >> 3) % PollTable::kRows;
         auto* hold = poller.findChild<OneShot*>(QStringLiteral("display hold %1").arg(i));
-        if (op % 8 == 0 && silence->isActive()) { // a message ends
+        if (op % 8 == 0 && discarding) { // what went past the bound ends
+            fuzz::fire(silence);
+            discarding = false;
+        } else if (op % 8 == 0 && silence->isActive()) { // a message ends
             const QByteArray message = pending;
             const bool equal = QString::fromLatin1(message) == answer.command;
             wire += master ? QByteArray() : equal ? answer.reply.toLatin1() : QByteArray(1, '\x0f');
@@ -95,13 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             else
                 FUZZ_CHECK(master ? poller.start() : slave.listen());
             pending.clear();
+            discarding = false;
         } else {
             const QByteArray bytes = in.bytes((op >> 3) + 1);
             channel.inject(bytes);
-            pending += running() ? bytes : QByteArray();
+            pending += running() && !discarding ? bytes : QByteArray();
+            if (pending.size() > MessageCollector::kMaxMessage) {
+                pending.clear();
+                discarding = true;
+                FUZZ_CHECK(master || slave.light() == Light::Red);
+            }
         }
         FUZZ_CHECK(channel.isOpen() == running());
-        FUZZ_CHECK(collector.pending() == pending && silence->isActive() == !pending.isEmpty());
+        FUZZ_CHECK(collector.pending() == pending &&
+                   silence->isActive() == (discarding || !pending.isEmpty()));
         FUZZ_CHECK(channel.allWritten() == wire);
     }
     return 0;

@@ -198,6 +198,70 @@ private slots:
         QCOMPARE(ch_->writes.size(), 2); // the header and one block
     }
 
+    // A sender that never goes quiet: a header that does not end, data past
+    // the announced size and one packet more. Each ends the reception the
+    // moment its bound is passed, keeping nothing beyond it; up to the bound
+    // all is taken as usual. `header` comes in batches of `headerBatch`
+    // bytes, then `data` bytes in batches of `dataBatch`.
+    void boundsOnWhatArrives_data() {
+        QTest::addColumn<bool>("master");
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("headerBatch");
+        QTest::addColumn<int>("data");
+        QTest::addColumn<int>("dataBatch");
+        QTest::addColumn<Verdict>("verdict");
+        QTest::addColumn<int>("stored"); // length of the received-data file
+        const QByteArray master350("\x07 350"), longest("\x07 0000000350");
+        QTest::newRow("10 MB of blanks in one batch")
+            << false << QByteArray(10 << 20, ' ') << (10 << 20) << 0 << 1 << Verdict::HeaderTooLong
+            << 0;
+        QTest::newRow("blanks one by one, master")
+            << true << QByteArray("\x07") + QByteArray(12, ' ') << 1 << 0 << 1
+            << Verdict::HeaderTooLong << 0;
+        // (Eleven digits are no size at all, which parseHeader tells at once.)
+        QTest::newRow("two blanks and ten digits one by one, slave")
+            << false << QByteArray("  0000000350") << 1 << 0 << 1 << Verdict::HeaderTooLong << 0;
+        QTest::newRow("the longest header one by one, master")
+            << true << longest << 1 << 354 << 91 << Verdict::Complete << 354;
+        QTest::newRow("slave: one block more")
+            << false << QByteArray(" 350") << 4 << 350 + 91 << 90 << Verdict::Complete << 441;
+        QTest::newRow("slave: one byte past one block more")
+            << false << QByteArray(" 350") << 4 << 350 + 92 << 90 << Verdict::TooMuchData << 441;
+        QTest::newRow("master: one byte past one packet more")
+            << true << master350 << 5 << 354 + 92 << 91 << Verdict::TooMuchData << 445;
+        QTest::newRow("slave: 10 MB that never end")
+            << false << QByteArray(" 350") << 4 << (10 << 20) << (64 << 10) << Verdict::TooMuchData
+            << 441;
+    }
+    void boundsOnWhatArrives() {
+        QFETCH(bool, master);
+        QFETCH(QByteArray, header);
+        QFETCH(int, headerBatch);
+        QFETCH(int, data);
+        QFETCH(int, dataBatch);
+        QFETCH(Verdict, verdict);
+        QFETCH(int, stored);
+        settings_.setMode(master ? Mode::Master : Mode::Slave);
+        QVERIFY(rx_->receive());
+        for (qsizetype at = 0; at < header.size() && rx_->isBusy(); at += headerBatch)
+            ch_->inject(header.mid(at, headerBatch));
+        const QByteArray bytes = pattern(data, 7);
+        for (qsizetype at = 0; at < bytes.size() && rx_->isBusy(); at += dataBatch) {
+            ch_->inject(bytes.mid(at, dataBatch));
+            if (at == 0)
+                QTest::qWait(5); // a header whose digits end the batch settles first
+        }
+        if (verdict == Verdict::Complete)
+            QTRY_VERIFY_WITH_TIMEOUT(log_.contains("end"), 5000);
+        // A bound ends the reception at once, with the channel closed.
+        QCOMPARE(log(), QStringLiteral("busy idle end"));
+        QVERIFY(!ch_->isOpen());
+        QCOMPARE(result_.verdict, verdict);
+        QCOMPARE(QFileInfo(temp(kReceivedName)).size(), qint64(stored));
+        QCOMPARE(readFile(temp(kReceivedName)), bytes.left(stored));
+        QCOMPARE(result_.announced, qint64(verdict == Verdict::HeaderTooLong ? 0 : 350));
+    }
+
     void headerAnnouncesAtMostOneGiB() {
         QCOMPARE(parseHeader(" 1073741824", false).status, Header::Status::Accepted);
         QCOMPARE(parseHeader(" 1073741825", false).status, Header::Status::Absurd);

@@ -11,7 +11,15 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <numeric>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace rava;
 using rava::test::Pty;
@@ -42,6 +50,34 @@ QList<QByteArrayList> traced(const QString& path, const QByteArray& from, const 
             kept << fields;
     return kept;
 }
+
+// What this program writes on standard error while it lives.
+class StderrCapture {
+public:
+    StderrCapture() {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        if (file_.open())
+            ::dup2(file_.handle(), 2);
+    }
+    ~StderrCapture() { text(); }
+    QString text() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved_, 2);
+            ::close(saved_);
+            saved_ = -1;
+            file_.seek(0);
+            text_ = QString::fromLocal8Bit(file_.readAll());
+        }
+        return text_;
+    }
+
+private:
+    QTemporaryFile file_;
+    int saved_ = -1;
+    QString text_;
+};
 
 } // namespace
 
@@ -142,6 +178,87 @@ private slots:
             QCOMPARE(ch->port(), ch == &link.programmingChannel() ? 1 : 3);
             QCOMPARE(ch->settings(), QStringLiteral("9600,e,8,1"));
         }
+    }
+
+    // RAVA2_TRACE takes a regular file, created when missing, and never
+    // waits to open it; a trace that cannot be written is said once on
+    // standard error and the tool goes on without it. `setup`: what the
+    // name points at (a path of its own, or made in a fresh folder).
+    void wireTraceTakesRegularFilesOnly_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("says");
+        const QString special = QStringLiteral("it is not a regular file; going on without it");
+        QTest::newRow("named pipe, no reader") << "fifo" << false << special;
+        QTest::newRow("/dev/full") << "/dev/full" << false << special;
+        QTest::newRow("folder") << "folder" << false << special;
+        QTest::newRow("no such folder")
+            << "missing/trace" << false << "No such file or directory; going on without it";
+        QTest::newRow("missing file") << "trace" << true << QString();
+        QTest::newRow("file size limit reached")
+            << "limit" << true << "failed: File too large; the trace stops here";
+    }
+    void wireTraceTakesRegularFilesOnly() {
+        QFETCH(QString, setup);
+        QFETCH(bool, opened);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = setup.startsWith('/') ? setup : dir.filePath(setup);
+        std::thread reader; // lets a trace that waits for a reader go on, so it fails, not hangs
+        if (setup == "fifo") {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+            reader = std::thread([path] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                ::close(fd);
+            });
+        } else if (setup == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        }
+        const QByteArray line(40, 'x');
+        // The length of one line of the trace, its time as long as now.
+        const qsizetype length =
+            formatTraceLine(std::chrono::duration<double, std::milli>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count(),
+                            QStringLiteral("image"), "out", line)
+                .size() +
+            1;
+        // Past a size limit the writing fails instead of ending the program.
+        const auto sigxfsz = std::signal(SIGXFSZ, SIG_IGN);
+        const auto sigpipe = std::signal(SIGPIPE, SIG_IGN);
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        std::optional<StderrCapture> err(std::in_place);
+        WireTrace::restart(path);
+        WireTrace* trace = WireTrace::instance();
+        if (setup == "limit") { // the file takes two lines and a half
+            rlimit lower = before;
+            lower.rlim_cur = rlim_t(length * 5 / 2);
+            ::setrlimit(RLIMIT_FSIZE, &lower);
+        }
+        for (int i = 0; trace && i < 10; ++i)
+            trace->record(QStringLiteral("image"), "out", line);
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        WireTrace::restart(QString());
+        const QString said = err->text();
+        err.reset();
+        if (reader.joinable())
+            reader.join();
+        std::signal(SIGXFSZ, sigxfsz);
+        std::signal(SIGPIPE, sigpipe);
+        QCOMPARE(trace != nullptr, opened);
+        QCOMPARE(said.count(QStringLiteral("rava2-demo: ")), says.isEmpty() ? 0 : 1);
+        QVERIFY2(says.isEmpty() || (said.contains(path) && said.trimmed().endsWith(says)),
+                 qPrintable(said));
+        if (!opened)
+            return;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArrayList lines = f.readAll().split('\n');
+        QCOMPARE(lines.size() - 1, setup == "limit" ? 2 : 10);
+        QCOMPARE(lines.first().split(' ').value(4), line.toHex());
     }
 
     // A text file sent by a master through the simulator: each write is in

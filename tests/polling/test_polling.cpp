@@ -156,6 +156,81 @@ private slots:
         QCOMPARE(lights, (QStringList{bad, bad, good, good, "W "}));
     }
 
+    // A message is at most what a station sends: its address byte and a full
+    // command or reply box (a slave gets the command without the address).
+    // Input past the collector's bound is dropped as it comes, said once,
+    // and after a silence the next message is taken as usual.
+    void messagesAreBounded_data() {
+        QTest::addColumn<bool>("slave");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("shown"); // the first light; empty: the whole message's
+        QTest::addColumn<QString>("said");  // the master's message line
+        const int longest = int(MessageCollector::kLongestSent);
+        QCOMPARE(MessageCollector::kMaxMessage, 65536);
+        const QString dropped = "A reply longer than 65536 bytes came and was dropped.";
+        QTest::newRow("master, the longest reply") << false << longest << ""
+                                                   << "";
+        QTest::newRow("master, past the bound") << false << 65537 << "1 G OK" << dropped;
+        QTest::newRow("master, 4 MB that do not pause")
+            << false << (4 << 20) << "1 G OK" << dropped;
+        QTest::newRow("slave, the longest command") << true << longest - 1 << ""
+                                                    << "";
+        QTest::newRow("slave, past the bound")
+            << true << 65537 << "R Command too long! Not answered"
+            << "";
+    }
+    void messagesAreBounded() {
+        QFETCH(bool, slave);
+        QFETCH(int, size);
+        QFETCH(QString, shown);
+        QFETCH(QString, said);
+        Page p;
+        const int longest = int(MessageCollector::kLongestSent);
+        const QString fullBox(longest - 1, QLatin1Char('x'));
+        QStringList lights;
+        connect(&p.page->slave(), &SlaveResponder::lightChanged, this,
+                [&](Light l, const QString& text) {
+                    lights << QStringLiteral("%1 %2").arg(lightLetter(l)).arg(text);
+                });
+        if (slave) {
+            p.get("Text24")->setText(fullBox); // as full as the box gets
+            QCOMPARE(p.get("Text24")->text().size(), longest - 1);
+            p.get("Text25")->setText("OK");
+            QVERIFY(p.page->slave().listen());
+        } else {
+            QCOMPARE(p.box("Text19", 1)->maxLength(), longest - 1);
+            p.setRow(1, true, "3", "Q");
+            QVERIFY(p.page->master().start());
+        }
+        const QByteArray message =
+            (slave ? QByteArray() : QByteArray("\3")) + QByteArray(size, 'x').right(size - !slave);
+        qsizetype most = 0;
+        for (qsizetype at = 0; at < message.size(); at += 4096) {
+            p.channel.inject(message.mid(at, 4096));
+            most = qMax(most, p.page->collector().pending().size());
+        }
+        QVERIFY(most <= MessageCollector::kMaxMessage);
+        QTRY_COMPARE(p.page->collector().state(), MessageCollector::State::Idle);
+        const QStringList& lit = slave ? lights : p.shown;
+        if (shown.isEmpty()) { // taken whole
+            QTRY_VERIFY(!lit.isEmpty());
+            QCOMPARE(lit.first(), slave ? "G Command OK! Reply forwarded" : "1 G " + fullBox);
+            return;
+        }
+        QCOMPARE(p.message(), said);
+        QCOMPARE(lit.size(), slave ? 1 : 0);
+        if (slave) // no reply to what was dropped
+            QVERIFY(p.channel.writes.isEmpty());
+        // The next message after the silence is whole again.
+        p.channel.inject(slave ? fullBox.toLatin1() : QByteArray("\3OK"));
+        QTRY_VERIFY(!lit.isEmpty());
+        QCOMPARE(lit.first(), shown);
+        if (slave)
+            QTRY_COMPARE(p.channel.writes, Bytes{"OK"});
+        else
+            QTRY_COMPARE(p.shown.first(), QStringLiteral("1 G OK"));
+    }
+
     // An address box keeps 1 to 255: a refused key empties it and names the
     // row, the next edit clears the message. Unchecking a row empties it and
     // the message line; checking one changes nothing.
