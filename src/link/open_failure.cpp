@@ -87,19 +87,31 @@ QStringList holdersOf(const QString& path) {
             }
         }
     }
-    // A lock file as UUCP programs and Qt leave it: the holder's process
-    // number on its first line.
-    QString lockName = target.mid(QStringLiteral("/dev/").size());
-    lockName.replace(QLatin1Char('/'), QLatin1Char('_'));
-    for (const char* dir : {"/var/lock", "/run/lock", "/var/spool/locks", "/tmp"}) {
-        QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), lockName));
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        bool number = false;
-        const qint64 pid = QString::fromLatin1(lock.readLine()).trimmed().toLongLong(&number);
-        if (number && pid > 0 && pid != self && !pids.contains(pid) &&
-            QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
-            pids << pid;
+    // A lock file as UUCP programs and Qt leave it, named after the path
+    // below /dev that the holder opened (the device, or a link to it), with
+    // the holder's process number on its first line.
+    QStringList lockNames;
+    for (QString name : {target, QDir::cleanPath(path)}) {
+        if (name.startsWith(QLatin1String("/dev/")))
+            name = name.mid(5);
+        name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        if (!lockNames.contains(name))
+            lockNames << name;
+    }
+    QStringList lockDirs{QStringLiteral("/var/lock"),       QStringLiteral("/run/lock"),
+                         QStringLiteral("/etc/locks"),      QStringLiteral("/var/spool/locks"),
+                         QStringLiteral("/var/spool/uucp"), QDir::tempPath()};
+    for (const QString& dir : lockDirs) {
+        for (const QString& name : lockNames) {
+            QFile lock(QStringLiteral("%1/LCK..%2").arg(dir, name));
+            if (!lock.open(QIODevice::ReadOnly))
+                continue;
+            bool number = false;
+            const qint64 pid = QString::fromLatin1(lock.readLine()).trimmed().toLongLong(&number);
+            if (number && pid > 0 && pid != self && !pids.contains(pid) &&
+                QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+                pids << pid;
+        }
     }
     for (qint64 pid : pids)
         holders << holderText(pid);

@@ -202,21 +202,49 @@ private slots:
             QVERIFY2(!text.contains(part), qPrintable(text));
     }
 
-    // Another program that has the device open is found by its descriptors
-    // and named; nobody holds a device once it has let go.
+    // Another program that has the device open is found by its descriptors,
+    // one that locked it by its lock file (named after the device or after
+    // the link it was opened by); nobody holds a device once it has let go.
+    void holdersAreFound_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("open descriptor") << "descriptor";
+        QTest::newRow("lock file of the device") << "lock";
+        QTest::newRow("lock file of a link") << "link lock";
+    }
     void holdersAreFound() {
+        QFETCH(QString, how);
         test::Pty pty;
         QVERIFY(pty.valid());
-        QVERIFY(holdersOf(pty.stationPath()).isEmpty());
+        QTemporaryDir locks;
+        const QByteArray tmpBefore = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(locks.path()));
+        const QString link = locks.filePath("adapter");
+        QVERIFY(QFile::link(pty.stationPath(), link));
+        const QString path = how.contains("link") ? link : pty.stationPath();
+        QVERIFY(holdersOf(path).isEmpty());
+
         QProcess holder;
-        holder.setStandardInputFile(pty.stationPath());
+        if (how == "descriptor")
+            holder.setStandardInputFile(path);
         holder.start("sleep", {"30"});
         QTRY_COMPARE(holder.state(), QProcess::Running);
+        if (how.contains("lock")) {
+            QString name =
+                QDir::cleanPath(path).mid(QDir::cleanPath(path).startsWith("/dev/") ? 5 : 0);
+            name.replace('/', '_');
+            QFile lock(locks.filePath("LCK.." + name));
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write(QByteArray::number(holder.processId()) + "\nminicom\nhost\n");
+        }
         const QString expected = QStringLiteral("sleep (process %1)").arg(holder.processId());
-        QTRY_COMPARE(holdersOf(pty.stationPath()), QStringList{expected});
+        QTRY_COMPARE(holdersOf(path), QStringList{expected});
         holder.kill();
         QTRY_COMPARE(holder.state(), QProcess::NotRunning);
-        QVERIFY(holdersOf(pty.stationPath()).isEmpty());
+        QVERIFY(holdersOf(path).isEmpty());
+        if (tmpBefore.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", tmpBefore);
     }
 };
 
