@@ -28,12 +28,12 @@ DeviceChooser::DeviceChooser(const EntryDevice& current, const QList<SerialDevic
     for (const SerialDevice& device : devices) {
         auto* item = new QListWidgetItem(deviceLine(device), list_);
         item->setData(Qt::UserRole, device.path());
-        item->setToolTip(device.location);
+        item->setToolTip(deviceLine(device));
         if (sameDevice(device.path(), current.path))
             list_->setCurrentItem(item);
     }
     list_->setVisible(!devices.isEmpty());
-    list_->setMinimumWidth(480);
+    list_->setMinimumWidth(640);
     column->addWidget(list_);
 
     auto* label = new QLabel(QStringLiteral("Device path (any device, a pseudo-terminal or a "

@@ -97,6 +97,7 @@ void PortMenu::showMenu(const QPoint& globalPos) {
     choose->setObjectName(QStringLiteral("ChooseDevice"));
     choose->setShortcut(kChooseKey); // shown in the menu; the list itself takes the key
     choose->setShortcutContext(Qt::WidgetShortcut);
+    choose->setShortcutVisibleInContextMenu(true);
     connect(choose, &QAction::triggered, this, [this, port] { chooserFor(port); });
     QAction* forgetting = menu->addAction(QStringLiteral("Forget"));
     forgetting->setObjectName(QStringLiteral("ForgetDevice"));
