@@ -137,6 +137,7 @@ private slots:
         QCOMPARE(tipLine(2), QStringLiteral("COM 2: /dev/ttyS1 (default, %1)")
                                  .arg(QFileInfo::exists("/dev/ttyS1") ? "present" : "missing"));
         chooseByKey(2, "/dev/ttyS1", chosen.stationPath());
+        QCOMPARE(storedChoice(2).toString(), chosen.stationPath());
         QCOMPARE(tipLine(2), "COM 2: " + chosen.stationPath() + " (remembered choice, present)");
         sendLine("first");
         QCOMPARE(chosen.receive(7, 5000), onWire("first"));
