@@ -1,6 +1,7 @@
 #include "device_map.h"
 
-#include <QByteArray>
+#include "device_choice.h"
+
 #include <QtGlobal>
 
 namespace rava {
@@ -9,18 +10,11 @@ QString portVariable(int port) {
     return QStringLiteral("RAVA2_COM%1").arg(port);
 }
 
-QString deviceHint(int port) {
-    const QString name = portVariable(port);
-    if (qEnvironmentVariableIsEmpty(name.toLatin1().constData()))
-        return QStringLiteral("Set %1 to the device of %2.").arg(name, portLabel(port));
-    return QStringLiteral("The device is named by %1.").arg(name);
+QString deviceForPort(int port) {
+    return DeviceChoices::instance().resolve(port).path;
 }
 
-QString deviceForPort(int port) {
-    const QByteArray name = portVariable(port).toLatin1();
-    const QByteArray value = qgetenv(name.constData());
-    if (!value.isEmpty())
-        return QString::fromLocal8Bit(value);
+QString defaultDevice(int port) {
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(port);
 #else

@@ -1,6 +1,7 @@
 #include "serial_channel.h"
 
 #include "device_map.h"
+#include "open_failure.h"
 #include "wire_trace.h"
 
 #include <QCoreApplication>
@@ -362,12 +363,8 @@ bool SerialChannel::open(QString* error) {
         port = new QSerialPort(this);
         port->setPortName(path);
         if (!port->open(QIODevice::ReadWrite)) {
-            if (error) {
-                *error = QStringLiteral("Cannot open %1: %2.")
-                             .arg(where, describeSerialError(port->error(), port->errorString()));
-                if (port->error() == QSerialPort::DeviceNotFoundError)
-                    *error += QLatin1Char(' ') + deviceHint(port_);
-            }
+            if (error)
+                *error = openFailureText(port_, path, port->error(), port->errorString());
             delete port;
             return false;
         }

@@ -4,10 +4,11 @@
 #include "form/entry_binder.h"
 #include "image_transfer/image_pages.h"
 #include "layout.h"
-#include "link/device_map.h"
+#include "link/device_choice.h"
 #include "logos.h"
 #include "mode_rules.h"
 #include "polling/polling_page.h"
+#include "port_menu.h"
 #include "register_programming/register_page.h"
 #include "start_options.h"
 #include "tab_strip.h"
@@ -29,35 +30,6 @@
 
 namespace rava {
 
-namespace {
-
-// Keeps the port list's tooltip current: the device behind each entry and
-// whether it is there now, read when the tip is about to show.
-class PortTips : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::ToolTip)
-            static_cast<QWidget*>(watched)->setToolTip(portListTip());
-        return false;
-    }
-};
-
-} // namespace
-
-QString portListTip() {
-    QStringList lines;
-    for (int port = 1; port <= 4; ++port) {
-        const QString device = deviceForPort(port);
-        const bool there = QFileInfo::exists(device);
-        lines << QStringLiteral("%1: %2 (%3)")
-                     .arg(portLabel(port), device,
-                          there ? QStringLiteral("present") : QStringLiteral("missing"));
-    }
-    lines << QStringLiteral("RAVA2_COM1 ... RAVA2_COM4 choose other devices.");
-    return lines.join(QLatin1Char('\n'));
-}
-
 void installFontSubstitutions() {
     static const bool installed = [] {
         // MS Sans Serif is narrow: DejaVu Sans would not fit several captions.
@@ -75,6 +47,8 @@ void installFontSubstitutions() {
 }
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+    // Devices given for a start belong to the window they are given to.
+    DeviceChoices::instance().clearStartChoices();
     installFontSubstitutions();
     setObjectName(QStringLiteral("Form1"));
     // Ending the program must not wait for anything the window started.
@@ -131,8 +105,7 @@ void MainWindow::buildWindow() {
     auto* ports = form::require<QComboBox>(this, "Combo1");
     for (const char* name : kPortNames)
         ports->addItem(QString::fromLatin1(name));
-    ports->setToolTip(portListTip());
-    ports->installEventFilter(new PortTips(ports));
+    new PortMenu(ports, this);
     auto* settings = form::require<QComboBox>(this, "Combo2");
     for (const LineSetting& row : kLineSettings)
         settings->addItem(QString::fromLatin1(row.shown));
@@ -202,6 +175,8 @@ void MainWindow::setFileChooser(FileChooser chooser) {
 
 void MainWindow::applyStartOptions(const StartOptions& options) {
     using form::require;
+    for (auto it = options.devices.cbegin(); it != options.devices.cend(); ++it)
+        DeviceChoices::instance().setForThisStart(it.key(), it.value());
     if (options.port)
         require<QComboBox>(this, "Combo1")->setCurrentIndex(*options.port - 1);
     if (options.lineSetting)

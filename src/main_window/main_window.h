@@ -4,6 +4,7 @@
 #include "link/station_context.h"
 #include "link/station_link.h"
 #include "link/station_settings.h"
+#include "port_menu.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -40,9 +41,6 @@ public:
 private:
     Messenger* target_;
 };
-
-// The port list's tooltip: each entry's device and whether it exists now.
-QString portListTip();
 
 // Maps the font names of the window's layout onto faces found on Linux.
 void installFontSubstitutions();

@@ -1,6 +1,9 @@
 #include "start_options.h"
 
+#include "link/device_map.h"
 #include "link/line_settings.h"
+
+#include <QRegularExpression>
 
 namespace rava {
 
@@ -82,7 +85,8 @@ StartOptions parseStartOptions(const QStringList& arguments) {
         }
         const bool takesValue = name.startsWith(QLatin1String("--port")) ||
                                 name.startsWith(QLatin1String("--line")) ||
-                                name.startsWith(QLatin1String("--remote"));
+                                name.startsWith(QLatin1String("--remote")) ||
+                                name.startsWith(QLatin1String("--device"));
         if (takesValue) {
             const int eq = name.indexOf(QLatin1Char('='));
             if (eq >= 0) {
@@ -110,6 +114,16 @@ StartOptions parseStartOptions(const QStringList& arguments) {
                 refuse(QStringLiteral("--remote %1: the remote address is a whole number from "
                                       "0 to 255.")
                            .arg(value));
+        } else if (name == QLatin1String("--device")) {
+            static const QRegularExpression entry(QStringLiteral("^COM ?([1-4])=(.+)$"),
+                                                  QRegularExpression::CaseInsensitiveOption);
+            const QRegularExpressionMatch m = entry.match(value);
+            if (m.hasMatch() && !m.captured(2).trimmed().isEmpty())
+                o.devices.insert(m.captured(1).toInt(), m.captured(2).trimmed());
+            else
+                refuse(QStringLiteral("--device %1: give the entry COM1 to COM4, \"=\" and the "
+                                      "device's path, as in --device COM1=/dev/ttyUSB0.")
+                           .arg(value));
         } else if (name == QLatin1String("--slave")) {
             o.slave = true;
         } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
@@ -120,7 +134,7 @@ StartOptions parseStartOptions(const QStringList& arguments) {
             o.guide = true;
         } else {
             refuse(QStringLiteral("%1: unknown option; the options are --port, --line, --slave, "
-                                  "--remote, --guide, --help and --version.")
+                                  "--remote, --device, --guide, --help and --version.")
                        .arg(name));
         }
     }
@@ -133,15 +147,21 @@ QString startOptionsHelp() {
     return QStringLiteral(
                "Usage: rava2-demo [options]\n"
                "Demonstrates and tests Rava 2 radio serial modules.\n\n"
-               "  --port N       use \"COM N\" (1 to 4); its device is $RAVA2_COMN when set\n"
+               "  --port N       use \"COM N\" (1 to 4)\n"
                "  --line TEXT    line setting as the list shows it, one of:\n"
                "                 %1\n"
                "  --slave        start in slave mode (master is the default)\n"
                "  --remote N     remote address of a master, 0 to 255 (default 0)\n"
+               "  --device COMn=PATH\n"
+               "                 use PATH as the device of \"COM n\" for this start only\n"
+               "                 (repeatable, one per entry)\n"
                "  --guide        print the user guide of the Help tab\n"
                "  --help         show this text\n"
-               "  --version      show the version\n")
-        .arg(acceptedLines(3, QString(17, QLatin1Char(' '))));
+               "  --version      show the version\n\n"
+               "The device behind \"COM n\" is, the first that applies: $RAVA2_COMn when set,\n"
+               "--device, the device chosen in the window (right-click on the port list, or\n"
+               "Ctrl+D there; remembered for the user), else %2 ... %3 in order.\n")
+        .arg(acceptedLines(3, QString(17, QLatin1Char(' '))), defaultDevice(1), defaultDevice(4));
 }
 
 } // namespace rava

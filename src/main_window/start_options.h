@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -13,6 +14,7 @@ struct StartOptions {
     std::optional<int> lineSetting; // index into the line-setting list
     bool slave = false;
     std::optional<int> remoteAddress; // 0..255, master only
+    QMap<int, QString> devices;       // --device COMn=PATH: entry n's device for this start
     bool help = false;
     bool version = false;
     bool guide = false; // print the user guide

@@ -72,9 +72,10 @@ private slots:
         QTemporaryFile device;
         QVERIFY(device.open());
         qputenv("RAVA2_COM2", device.fileName().toLocal8Bit());
-        QCOMPARE(portListTip().section('\n', 1, 1), "COM 2: " + device.fileName() + " (present)");
+        QCOMPARE(portListTip().section('\n', 1, 1),
+                 "COM 2: " + device.fileName() + " (RAVA2_COM2, present)");
         device.remove();
-        QVERIFY(portListTip().section('\n', 1, 1).endsWith(" (missing)"));
+        QVERIFY(portListTip().section('\n', 1, 1).endsWith(" (RAVA2_COM2, missing)"));
         qunsetenv("RAVA2_COM2");
     }
 
