@@ -43,7 +43,6 @@ constexpr std::size_t kUnpacedLookahead = 65536;
 // A read later than this after the last byte's line time means the module
 // was late (a busy machine), not that the line fell silent.
 constexpr Nanos kLateRead = 2 * kPaceQuantum;
-constexpr const char* kLockName = ".rava2-sim.lock";
 
 Nanos millis(double ms) {
     return Nanos(std::llround(ms * double(kMillisecond)));
@@ -132,7 +131,7 @@ bool Simulator::checkPlaces(std::string& error) const {
 }
 
 bool Simulator::lockDirectory(std::string& error) {
-    lockPath_ = joinPath(options_.dir, kLockName);
+    lockPath_ = joinPath(options_.dir, kLockFileName);
     // The lock is on the file a path names at the moment; a simulator that
     // is ending removes it, so the lock only counts once the path still
     // names the locked file.
