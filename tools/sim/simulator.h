@@ -6,6 +6,7 @@
 #include "framer.h"
 #include "pacer.h"
 #include "pty_port.h"
+#include "reader.h"
 #include "registers.h"
 #include "router.h"
 #include "trace.h"
@@ -31,6 +32,7 @@ struct ModuleStats {
     std::uint64_t absent = 0;      // deliveries to a module without a station
     std::uint64_t oversize = 0;    // packets longer than the packet bound
     std::uint64_t undelivered = 0; // bytes queued for its station when it left
+    std::uint64_t guessed = 0;     // packets of its station framed by a guess
 };
 
 struct Module {
@@ -157,7 +159,12 @@ private:
     // `unread`: what it wrote may still wait in the kernel.
     void stationLeft(Module& m, Nanos t, bool unread = true);
     void collect(std::size_t i, Nanos t);
+    // Nothing of the station's waits: a packet may close after its gap.
+    bool lineIdle(std::size_t i) const;
+    // Moves what the reader read into the module's receive buffer.
+    void takeChunks(std::size_t i, Nanos t);
     void readStation(std::size_t i, Nanos t);
+    std::size_t index(const Module& m) const { return std::size_t(&m - modules_.data()); }
     void dispatch(std::size_t i, Nanos t);
     void deliver(std::size_t i, Nanos t);
     bool deliverable(const Module& src) const;
@@ -180,6 +187,8 @@ private:
     std::string traceLine_;
     Bytes scratch_;
     Bytes readBuffer_;
+    Bytes chunk_;
+    StationReader reader_;
     int inotify_ = -1;
     int lockFd_ = -1;
     std::string lockPath_;
