@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Nanos gap = Nanos(1 + in.byte()) * 100000; // 0.1 to 25.6 ms
     Framer framer(gap, maxPacket, cutting ? Framer::Overflow::Cut : Framer::Overflow::Drop);
 
-    Bytes stream;         // every byte fed, in order
+    Bytes stream;             // every byte fed, in order
     std::vector<bool> lateAt; // whether each byte of `stream` was fed as read late
-    std::size_t used = 0; // bytes of `stream` the packets taken so far stand for
+    std::size_t used = 0;     // bytes of `stream` the packets taken so far stand for
     Nanos now = 0;
     Nanos lastFeed = -1;
     bool ended = false; // the station's write ended: the packet is due at once

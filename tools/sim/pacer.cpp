@@ -124,9 +124,10 @@ void Intake::fill(const std::uint8_t* bytes, std::size_t size, const Arrival& ar
     // Only a pause the module watched for tells writes apart: not one after
     // the buffer was full, when the module itself stopped reading.
     const bool silence = stamp > end;
-    const bool apart = arrival.fresh && ((silence && stamp - end >= arrival.gap) ||
-                                         (!silence && busy() && arrival.writeGap > 0 &&
-                                          stamp - lastStamp_ >= arrival.writeGap));
+    const bool apart =
+        arrival.fresh &&
+        ((silence && stamp - end >= arrival.gap) ||
+         (!silence && busy() && arrival.writeGap > 0 && stamp - lastStamp_ >= arrival.writeGap));
     if (apart && (writeStarts_.empty() || writeStarts_.back() != filled_))
         writeStarts_.push_back(filled_);
     // Bytes after silence start on the line when they came (unpaced: every

@@ -110,11 +110,11 @@ public:
     void resume(Nanos now);
 
     struct Arrival {
-        Nanos stamp = 0;      // when the chunk was read
-        bool fresh = false;   // the kernel was seen empty before it: it arrived at `stamp`
-        bool late = false;    // read late: it may hold more than one write
-        Nanos gap = 0;        // the frame gap
-        Nanos writeGap = 0;   // see fill()
+        Nanos stamp = 0;    // when the chunk was read
+        bool fresh = false; // the kernel was seen empty before it: it arrived at `stamp`
+        bool late = false;  // read late: it may hold more than one write
+        Nanos gap = 0;      // the frame gap
+        Nanos writeGap = 0; // see fill()
     };
     // A chunk read from the station. A fresh chunk after at least the frame
     // gap of silence on the line starts a packet. So does one that comes

@@ -251,7 +251,7 @@ private:
                 setWatched(l, i, false);
                 l.heldBack = true;
                 s.waiting.store(1);
-                    if ((want = room(i)) == 0)
+                if ((want = room(i)) == 0)
                     return;
             }
             s.waiting.store(0);
@@ -278,7 +278,7 @@ private:
             // End of file or EIO: no process holds the station side and all
             // it wrote has been read. Looked at again when the simulator asks.
             setWatched(l, i, false);
-            publish(i, Record{monotonicNow(), 0, kGone}, nullptr);
+            publish(i, Record{monotonicNow(), 0, kGone}, buffer_.data());
             return;
         }
     }
@@ -337,12 +337,12 @@ bool StationReader::start(const std::vector<Lane>& lanes, std::string& error) {
     // Room for the lookahead and the headers of many small chunks.
     ringSize_ = 2 * most + 64 * kHeader;
     sharedSize_ = sizeof(Control) + lanes_ * (sizeof(LaneState) + ringSize_);
-    shared_ = ::mmap(nullptr, sharedSize_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                     -1, 0);
+    shared_ =
+        ::mmap(nullptr, sharedSize_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared_ == MAP_FAILED) {
         shared_ = nullptr;
-        error = std::string("cannot share memory with the reading process: ") +
-                std::strerror(errno);
+        error =
+            std::string("cannot share memory with the reading process: ") + std::strerror(errno);
         return false;
     }
     const Layout l = layout(shared_, lanes_, ringSize_);

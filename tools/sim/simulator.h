@@ -71,8 +71,9 @@ struct Module {
     LineSetting line() const { return {baud, parity}; }
 };
 
-// The running simulation: one pseudo-terminal per module, a poll() loop,
-// framing, routing, register programming, pacing, faults, trace and console.
+// The running simulation: one pseudo-terminal per module, a reading
+// process, a poll() loop, framing, routing, register programming, pacing,
+// faults, trace and console.
 //
 // How the modules behave where a real one leaves room:
 // - The line runs at the module's baud rate, 10 bits a byte, both ways: a
@@ -82,9 +83,18 @@ struct Module {
 //   --latency. --no-pacing takes and delivers bytes as fast as they come.
 //   Due bytes are taken and handed over together, a millisecond's worth at
 //   a time; the first byte of a packet goes out exactly when it is due.
-// - Framing is in line time: bytes with less than the frame gap between
-//   them on the line are one packet, however late the module reads them, so
-//   one write is one packet. A station that writes faster than its line
+// - A reading process of its own (StationReader, at a real-time priority
+//   where the system allows) takes each station's bytes as soon as they
+//   arrive and stamps every chunk with the time it read it (the monotonic
+//   clock); the rest of the simulator's work, even the simulator being
+//   stopped, never delays that. It reads at most the module's receive
+//   buffer (16 KiB; 64 KiB unpaced) ahead of what the module has taken, so
+//   the station's writes still wait in the kernel behind a busy line.
+// - Framing is in line time, from those stamps: a chunk starts on the line
+//   when it arrived, or right after the bytes before it while the line is
+//   still busy with them. Bytes with less than the frame gap between them
+//   on the line are one packet, however late the module takes them, so one
+//   write is one packet. A station that writes faster than its line
 //   carries still has its writes kept apart while the module's 16 KiB
 //   receive buffer holds them: bytes that come 10 ms or more after the last
 //   ones, with the buffer not full, start a packet of their own. A packet is
@@ -93,6 +103,16 @@ struct Module {
 //   master's longer run is dropped whole ("oversize"): its tail would carry
 //   no address. A slave's longer run is cut at the bound ("cut" in the
 //   trace), and each piece reaches the masters with the slave's address.
+// - Guessed framing: the reader is late when, since it last slept with
+//   every station read, it was stopped (it saw SIGCONT) or waited to run for
+//   at least the module's frame gap (the kernel's run delay of its thread).
+//   Bytes it then reads may have waited, so one chunk may hold writes that
+//   were a frame gap apart or more; nothing in the bytes tells where. A
+//   packet holding any byte of such a chunk is framed by a guess (the chunk
+//   taken as one arrival): it is relayed or dropped as usual, counted as
+//   "guessed" in stats, and every trace line of it ends in the note
+//   "guessed". Stopping only the simulator's main process (as a busy
+//   machine does to it) guesses nothing: the reader goes on stamping.
 // - Nothing is lost to a full queue: each module queues at most two packets
 //   for its station, and a packet that does not fit waits in its source
 //   module, which takes nothing more from its station meanwhile.
