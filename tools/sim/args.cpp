@@ -182,9 +182,11 @@ std::string usage() {
            "                    address and parity registers)\n"
            "  baud NAME N       change a module's baud rate\n"
            "  loss P | corrupt P | latency MS\n"
-           "  stats             packets and bytes per module, drops by cause\n"
+           "  stats             packets and bytes per module, drops by cause, and\n"
+           "                    packets whose framing was guessed (the reader was late)\n"
            "\n"
-           "One simulator per directory: DIR/.rava2-sim.lock keeps a second one out.\n";
+           "One simulator per directory: DIR/.rava2-sim.lock keeps a second one out (and\n"
+           "no module may take that name).\n";
 }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {

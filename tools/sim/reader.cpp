@@ -143,10 +143,7 @@ public:
             shared_.control->awake.store(1);
             const Nanos after = runDelay(schedstat_);
             // Waited to run, or stopped: bytes may have waited for it.
-            if (continued) {
-                continued = 0;
-                lateness_ = kStopped;
-            }
+            noteStop();
             if (before >= 0 && after >= 0)
                 lateness_ = std::max(lateness_, after - before);
             if (n < 0) {
@@ -173,9 +170,16 @@ public:
                 }
             }
             lateness_ = 0;
+            // Never a loop that takes the processor: woken at once with
+            // nothing to read, many times over, it waits a little.
+            const Nanos end = monotonicNow();
+            idleRounds_ = published_ || end - lastRound_ > 100'000 ? 0 : idleRounds_ + 1;
+            lastRound_ = end;
             if (published_)
                 wakeSimulator();
             published_ = false;
+            if (idleRounds_ > 1000)
+                ::usleep(1000);
         }
     }
 
@@ -190,6 +194,15 @@ private:
         std::uint64_t read = 0; // station bytes read, ever
     };
     static constexpr Nanos kStopped = Nanos(1) << 62;
+
+    // Stopped and continued since it last looked: what it reads now may
+    // have waited all that time.
+    void noteStop() {
+        if (continued) {
+            continued = 0;
+            lateness_ = kStopped;
+        }
+    }
 
     void readControl() {
         char buf[256];
@@ -258,6 +271,7 @@ private:
             setWatched(l, i, true);
             const ssize_t n = ::read(l.fd, buffer_.data(), std::min(want, buffer_.size()));
             if (n > 0) {
+                noteStop();
                 Record r{monotonicNow(), std::uint32_t(n), 0};
                 if (l.sawEmpty && !l.heldBack)
                     r.flags |= kFresh;
@@ -290,6 +304,8 @@ private:
     int schedstat_ = -1;
     Nanos lateness_ = 0;
     bool published_ = false;
+    int idleRounds_ = 0;
+    Nanos lastRound_ = 0;
     std::vector<LaneLocal> lanes_;
     Bytes buffer_;
 };

@@ -425,7 +425,9 @@ void Simulator::takeChunks(std::size_t i, Nanos t) {
     // What the reader holds always fits: it reads no further ahead.
     while (reader_.next(i, c, chunk_)) {
         if (c.gone) {
-            if (m.present)
+            // A station may have opened it again since the reader found it
+            // closed.
+            if (m.present && !m.port.stationPresent())
                 stationLeft(m, t, false);
             continue;
         }
