@@ -42,18 +42,23 @@ private slots:
         a.fresh = true;
         a.gap = 2 * ms;
         a.writeGap = 10 * ms;
-        const auto fill = [&](Nanos stamp, std::size_t size, bool late = false) {
+        const auto fill = [&](Nanos stamp, std::size_t size, Nanos lateness = 0) {
             a.stamp = stamp;
-            a.late = late;
+            a.lateness = lateness;
             in.fill(block.data(), size, a);
         };
         fill(0, 91);
-        fill(20 * ms, 91, true);             // apart on the line, read late
-        fill(40 * ms, 91);                   //
+        // After silence, read 3 ms late: two writes in it could not be told
+        // apart, so its packet is a guess.
+        fill(20 * ms, 91, 3 * ms);
+        fill(40 * ms, 91);
         fill(40 * ms + 91 * c + 1 * ms, 10); // within the gap: the same packet
-        fill(100 * ms, 91);                  // faster than the line carries:
-        fill(103 * ms, 91);                  // 3 ms later joins it,
-        fill(115 * ms, 91);                  // 12 ms later (line still busy) is a write
+        // Faster than the line carries: 3 ms later joins the packet (read
+        // 5 ms late, but on a busy line only 10 ms between writes part them),
+        // 12 ms later (the line still busy) is another write.
+        fill(100 * ms, 91);
+        fill(103 * ms, 91, 5 * ms);
+        fill(115 * ms, 91);
         std::vector<std::pair<std::size_t, bool>> packets;
         Bytes buf(1024);
         Packet p;

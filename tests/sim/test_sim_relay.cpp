@@ -210,7 +210,10 @@ private slots:
         QVERIFY(sim.trace().size() == 1 && sim.trace()[0].contains(" M S 60000 "));
         // One byte over the bound: dropped whole.
         QVERIFY(writeAll(master, '\7' + pattern(65536)));
-        QVERIFY2(sim.trace(2).value(1).endsWith(" oversize"), qPrintable(sim.trace().join('\n')));
+        // (Guessed too when the machine kept the simulator's reader from
+        // running for a frame gap just as the write came.)
+        QVERIFY2(sim.trace(2).value(1).contains(QRegularExpression(" oversize(,guessed)?$")),
+                 qPrintable(sim.trace().join('\n')));
         QVERIFY(receive(*slave, 0, 300).isEmpty());
         ::close(master);
     }
@@ -236,8 +239,11 @@ private slots:
         QCOMPARE(got, pattern(90 * blocks));
         const QStringList lines = sim.trace(blocks);
         QCOMPARE(lines.size(), blocks);
-        QCOMPARE(lines.filter(QRegularExpression(" M S 90 [0-9a-f]{180}$")).size(), blocks);
-        QVERIFY(sim.command("stats").filter(" guessed=0").size() == 3);
+        // (A block read late by a frame gap, on a busy machine, would say
+        // "guessed"; only the simulator itself was stopped here.)
+        QCOMPARE(lines.filter(QRegularExpression(" M S 90 [0-9a-f]{180}( guessed)?$")).size(),
+                 blocks);
+        const int before = int(lines.filter(" guessed").size());
 
         const QList<pid_t> all = QList<pid_t>{pid} + childrenOf(pid);
         QVERIFY(all.size() > 1);
@@ -248,9 +254,8 @@ private slots:
         // Only what the pauses merged is guessed; the bytes all arrive.
         QVERIFY(guessed.size() < more.size());
         QCOMPARE(QByteArray(merged).replace('\7', QByteArray()), pattern(90 * 20));
-        QVERIFY(
-            sim.command("stats").filter(QStringLiteral(" guessed=%1").arg(guessed.size())).size() ==
-            2);
+        const QString counted = QStringLiteral(" guessed=%1").arg(before + guessed.size());
+        QVERIFY(sim.command("stats").filter(counted).size() == 2);
     }
 
     void aSlaveFlatOutArrivesWholeAndInOrderWithMemoryFlat_data() {

@@ -134,7 +134,11 @@ void Intake::fill(const std::uint8_t* bytes, std::size_t size, const Arrival& ar
     // chunk starts at its own time).
     if (silence)
         starts_.push_back({filled_, stamp});
-    if (arrival.late) {
+    // Two writes in this chunk would have been at most `lateness` apart.
+    const Nanos late = arrival.lateness;
+    const bool hidden = (late >= arrival.gap && stamp - end >= arrival.gap) ||
+                        (arrival.writeGap > 0 && late >= arrival.writeGap);
+    if (hidden) {
         if (!late_.empty() && late_.back().second == filled_)
             late_.back().second += size;
         else

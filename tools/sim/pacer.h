@@ -112,7 +112,7 @@ public:
     struct Arrival {
         Nanos stamp = 0;    // when the chunk was read
         bool fresh = false; // the kernel was seen empty before it: it arrived at `stamp`
-        bool late = false;  // read late: it may hold more than one write
+        Nanos lateness = 0; // how late it may have been read
         Nanos gap = 0;      // the frame gap
         Nanos writeGap = 0; // see fill()
     };
@@ -121,6 +121,9 @@ public:
     // while the line is still busy with earlier bytes, at least `writeGap`
     // after the chunk before it: it is another write of the station, and a
     // packet ends before it however close they follow on the line.
+    // A chunk read so late that it may hide such a start (late by the frame
+    // gap, after that much silence on the line; or late by `writeGap`) is
+    // framed by a guess: take() says so for its bytes.
     void fill(const std::uint8_t* bytes, std::size_t size, const Arrival& arrival);
     // Bytes that may be handed on before the next write's first byte.
     std::size_t untilWrite() const;

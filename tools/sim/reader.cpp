@@ -35,7 +35,6 @@ struct alignas(64) LaneState {
     std::atomic<std::uint32_t> watch{0};    // requests to look at the station again
     std::atomic<std::uint32_t> waiting{0};  // the reader waits for room
     std::atomic<std::uint32_t> told{0};     // the simulator said it made room
-    std::atomic<std::int64_t> gap{0};
 };
 
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free &&
@@ -46,11 +45,12 @@ static_assert(std::atomic<std::uint64_t>::is_always_lock_free &&
 // A chunk in a ring: this header, then its bytes.
 struct Record {
     std::int64_t stamp;
+    std::int64_t lateness;
     std::uint32_t size;
     std::uint32_t flags;
 };
 constexpr std::size_t kHeader = sizeof(Record);
-constexpr std::uint32_t kFresh = 1, kLate = 2, kGone = 4;
+constexpr std::uint32_t kFresh = 1, kGone = 2;
 
 Nanos monotonicNow() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -193,7 +193,7 @@ private:
         std::uint32_t watchSeen = 0;
         std::uint64_t read = 0; // station bytes read, ever
     };
-    static constexpr Nanos kStopped = Nanos(1) << 62;
+    static constexpr Nanos kStopped = kForever;
 
     // Stopped and continued since it last looked: what it reads now may
     // have waited all that time.
@@ -272,11 +272,9 @@ private:
             const ssize_t n = ::read(l.fd, buffer_.data(), std::min(want, buffer_.size()));
             if (n > 0) {
                 noteStop();
-                Record r{monotonicNow(), std::uint32_t(n), 0};
+                Record r{monotonicNow(), lateness_, std::uint32_t(n), 0};
                 if (l.sawEmpty && !l.heldBack)
                     r.flags |= kFresh;
-                if (lateness_ >= s.gap.load(std::memory_order_relaxed))
-                    r.flags |= kLate;
                 publish(i, r, buffer_.data());
                 l.read += std::uint64_t(n);
                 l.sawEmpty = false;
@@ -292,7 +290,7 @@ private:
             // End of file or EIO: no process holds the station side and all
             // it wrote has been read. Looked at again when the simulator asks.
             setWatched(l, i, false);
-            publish(i, Record{monotonicNow(), 0, kGone}, buffer_.data());
+            publish(i, Record{monotonicNow(), 0, 0, kGone}, buffer_.data());
             return;
         }
     }
@@ -366,8 +364,6 @@ bool StationReader::start(const std::vector<Lane>& lanes, std::string& error) {
     l.control->awake.store(1); // it reads everything once before it first sleeps
     for (std::size_t i = 0; i < lanes_; ++i)
         new (&l.lanes[i]) LaneState;
-    for (std::size_t i = 0; i < lanes_; ++i)
-        l.lanes[i].gap.store(lanes[i].gap);
 
     int wake[2], control[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -454,7 +450,7 @@ bool StationReader::next(std::size_t i, Chunk& chunk, Bytes& bytes) {
     s.tail.store(tail + kHeader + r.size);
     chunk.stamp = r.stamp;
     chunk.fresh = r.flags & kFresh;
-    chunk.late = r.flags & kLate;
+    chunk.lateness = r.lateness;
     chunk.gone = r.flags & kGone;
     madeRoomIn(s, controlWrite_);
     return true;
@@ -469,10 +465,6 @@ void StationReader::handedOn(std::size_t i, std::uint64_t total) {
 void StationReader::watch(std::size_t i) {
     layout(shared_, lanes_, ringSize_).lanes[i].watch.fetch_add(1);
     poke();
-}
-
-void StationReader::setGap(std::size_t i, Nanos gap) {
-    layout(shared_, lanes_, ringSize_).lanes[i].gap.store(gap);
 }
 
 bool StationReader::quiet(std::size_t i) const {

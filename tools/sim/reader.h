@@ -9,13 +9,16 @@
 
 namespace rava::sim {
 
+constexpr Nanos kForever = Nanos(1) << 62;
+
 // A piece of what a station wrote, as the reading process took it.
 struct Chunk {
     Nanos stamp = 0;    // when it was read (the monotonic clock)
     bool fresh = false; // the kernel was seen empty before it and nothing held
                         // reading back: its bytes arrived at `stamp`
-    bool late = false;  // the reader was late: its bytes may have waited, and
-                        // may hold more than one write
+    Nanos lateness = 0; // how late the reader may have been (kForever: it was
+                        // stopped): its bytes may have waited that long, and
+                        // may hold writes that were that far apart
     bool gone = false;  // no bytes: the station side is closed and all it
                         // wrote has been read
 };
@@ -31,16 +34,16 @@ struct Chunk {
 // the module has handed on (handedOn()); the rest waits in the kernel, so
 // the station's writes wait as on a real line.
 //
-// The reader is late when, since it last went to sleep with every station
-// read, it was stopped (SIGCONT seen) or waited to run for at least the
-// module's frame gap: then bytes may have waited for it, and two writes a
-// frame gap apart may have been read as one chunk. Its chunks are marked.
+// Each chunk says how late the reader may have been: how long, since it
+// last went to sleep with every station read, it waited to run (the
+// kernel's run delay of its thread), or that it was stopped (SIGCONT seen).
+// Its bytes may have waited that long, so writes that far apart may have
+// been read as one chunk.
 class StationReader {
 public:
     struct Lane {
         int fd;                // the module's side of the pseudo-terminal
         std::size_t lookahead; // the module's receive buffer
-        Nanos gap;             // the module's frame gap
     };
 
     StationReader() = default;
@@ -65,7 +68,6 @@ public:
     // Look at the station's side again: a station may have opened it, or
     // written and closed before it was noticed.
     void watch(std::size_t i);
-    void setGap(std::size_t i, Nanos gap);
     // Nothing waits to be taken in lane `i` and the reader is not reading:
     // everything the station wrote up to now has been taken.
     bool quiet(std::size_t i) const;

@@ -211,7 +211,7 @@ bool Simulator::start(std::string& error) {
     }
     std::vector<StationReader::Lane> lanes;
     for (const auto& m : modules_)
-        lanes.push_back({m.port.fd(), m.intake.room(), m.framer.gap()});
+        lanes.push_back({m.port.fd(), m.intake.room()});
     if (!reader_.start(lanes, error)) {
         removeLinks();
         unlockDirectory();
@@ -442,7 +442,7 @@ void Simulator::takeChunks(std::size_t i, Nanos t) {
         Intake::Arrival a;
         a.stamp = c.stamp;
         a.fresh = c.fresh;
-        a.late = c.late;
+        a.lateness = c.lateness;
         a.gap = m.framer.gap();
         a.writeGap = std::max(m.framer.gap(), kWriteGap);
         m.intake.fill(chunk_.data(), chunk_.size(), a);
@@ -736,7 +736,6 @@ void Simulator::command(const std::string& line) {
         m->pacer.setBaud(options_.pacing ? c.baud : 0);
         m->intake.setBaud(options_.pacing ? c.baud : 0);
         m->framer.setGap(frameGap(options_.frameGapMs, c.baud));
-        reader_.setGap(index(*m), m->framer.gap());
         say("ok baud " + m->name + " " + std::to_string(c.baud));
         return;
     case Command::Kind::Loss:

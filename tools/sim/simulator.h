@@ -103,15 +103,17 @@ struct Module {
 //   master's longer run is dropped whole ("oversize"): its tail would carry
 //   no address. A slave's longer run is cut at the bound ("cut" in the
 //   trace), and each piece reaches the masters with the slave's address.
-// - Guessed framing: the reader is late when, since it last slept with
-//   every station read, it was stopped (it saw SIGCONT) or waited to run for
-//   at least the module's frame gap (the kernel's run delay of its thread).
-//   Bytes it then reads may have waited, so one chunk may hold writes that
-//   were a frame gap apart or more; nothing in the bytes tells where. A
-//   packet holding any byte of such a chunk is framed by a guess (the chunk
-//   taken as one arrival): it is relayed or dropped as usual, counted as
-//   "guessed" in stats, and every trace line of it ends in the note
-//   "guessed". Stopping only the simulator's main process (as a busy
+// - Guessed framing: each chunk comes with how late the reader may have
+//   been, since it last slept with every station read: the time it waited
+//   to run (the kernel's run delay of its thread), or without bound when it
+//   was stopped (it saw SIGCONT). Writes that far apart may sit in one chunk
+//   with nothing in the bytes to tell where one ends. Framing it is a guess
+//   (the chunk taken as one arrival) when that could hide a packet start:
+//   late by at least the frame gap, read at least a frame gap after the line
+//   fell silent; or late by the 10 ms that part writes on a busy line. A
+//   packet holding any byte of such a chunk is relayed or dropped as usual,
+//   counted as "guessed" in stats, and every trace line of it ends in the
+//   note "guessed". Stopping only the simulator's main process (as a busy
 //   machine does to it) guesses nothing: the reader goes on stamping.
 // - Nothing is lost to a full queue: each module queues at most two packets
 //   for its station, and a packet that does not fit waits in its source
