@@ -258,6 +258,28 @@ private slots:
         QVERIFY(sim.command("stats").filter(counted).size() == 2);
     }
 
+    // A station that closes its port and opens it again at once (before the
+    // simulator may have seen it go) is read on: every packet is relayed.
+    void aStationReopenedAtOnceIsStillRead() {
+        SimProcess sim({"--no-pacing", "M=master:0", "S=slave:7"});
+        QVERIFY(sim.start());
+        const int slave = openRaw(sim.linkPath("S"));
+        int master = openRaw(sim.linkPath("M"));
+        QVERIFY(slave >= 0 && master >= 0 && sim.waitStations({"M", "S"}));
+        QByteArray sent;
+        for (int i = 0; i < 30; ++i) {
+            ::close(master);
+            master = openRaw(sim.linkPath("M"));
+            const QByteArray payload = pattern(16 + i).mid(i);
+            QVERIFY(writeAll(master, '\7' + payload));
+            sent += payload;
+            QVERIFY2(sim.trace(i + 1).size() > i, qPrintable(QString::number(i)));
+        }
+        QCOMPARE(readRaw(slave, sent.size()), sent);
+        ::close(master);
+        ::close(slave);
+    }
+
     void aSlaveFlatOutArrivesWholeAndInOrderWithMemoryFlat_data() {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("baud"); // 0: --no-pacing

@@ -426,8 +426,11 @@ void Simulator::takeChunks(std::size_t i, Nanos t) {
     while (reader_.next(i, c, chunk_)) {
         if (c.gone) {
             // A station may have opened it again since the reader found it
-            // closed.
-            if (m.present && !m.port.stationPresent())
+            // closed (perhaps before the module saw it go): the reader
+            // watches it again.
+            if (m.port.stationPresent())
+                reader_.watch(i);
+            else if (m.present)
                 stationLeft(m, t, false);
             continue;
         }
