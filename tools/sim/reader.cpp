@@ -267,7 +267,9 @@ private:
                 if ((want = room(i)) == 0)
                     return;
             }
+            // Reading again: a later want of room is told anew.
             s.waiting.store(0);
+            s.told.store(0);
             setWatched(l, i, true);
             const ssize_t n = ::read(l.fd, buffer_.data(), std::min(want, buffer_.size()));
             if (n > 0) {
