@@ -87,6 +87,11 @@ DeviceLine& syncLine(const QString& key, QSerialPort* port) {
     return line;
 }
 
+// Silence left beyond a module's packet gap: the module's clock and ours
+// may see the end of the last byte a little apart, and a silence a hair
+// short of the gap would join two packets.
+constexpr qint64 kSilenceMarginNs = 1000000;
+
 // How long until the line of `key` has carried everything and then been
 // silent for a packet gap: the larger of the driver's own queue and our
 // reckoning from the line rate, plus what still waits in Qt's queue.
@@ -100,7 +105,7 @@ qint64 nsUntilQuiet(const QString& key, QSerialPort* port) {
     qint64 busy = line.freeAtNs - monotonicNs();
     if (inDriver > 0 || queued > 0)
         busy = std::max({busy, inDriver * c, qint64(0)}) + queued * c;
-    return qMax<qint64>(0, busy + packetGapNs(line.params));
+    return qMax<qint64>(0, busy + packetGapNs(line.params) + kSilenceMarginNs);
 }
 
 qint64 unsentOn(const QString& key, QSerialPort* port) {
