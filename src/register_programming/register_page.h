@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/station_context.h"
+#include "form/station_context.h"
 #include "register_programmer.h"
 
 #include <QObject>
@@ -49,8 +49,8 @@ public:
     // Uses the station's programming channel and the real timings.
     RegisterPage(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
     // Uses `channel` and `timings` instead.
-    RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel,
-                 RegisterProgrammer::Timings timings, QObject* parent = nullptr);
+    RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel, Timings timings,
+                 QObject* parent = nullptr);
     ~RegisterPage() override;
 
     RegisterProgrammer& programmer() { return *programmer_; }

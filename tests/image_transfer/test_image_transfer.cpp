@@ -59,10 +59,12 @@ private slots:
         ch_ = std::make_unique<test::FakeChannel>();
         settings_.setMode(Mode::Slave);
         log_.clear();
-        sender_ = std::make_unique<ImageSender>(*ch_, settings_);
-        sender_->setTimings(ImageSender::Timings{kGap, kLast});
-        rx_ = std::make_unique<ImageReceiver>(*ch_, settings_);
-        rx_->setEndOfReception(kEndMs);
+        Timings timings;
+        timings.endOfReceptionMs = kEndMs;
+        timings.blockGapMs = kGap;
+        timings.lastBlockDelayMs = kLast;
+        sender_ = std::make_unique<ImageSender>(*ch_, settings_, timings);
+        rx_ = std::make_unique<ImageReceiver>(*ch_, settings_, timings);
         const auto busy = [this](bool on) { log_.append(on ? "busy" : "idle"); };
         connect(sender_.get(), &ImageSender::busyChanged, this, busy);
         connect(rx_.get(), &ImageReceiver::busyChanged, this, busy);

@@ -129,8 +129,9 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1String("; "))));
         // Every line of the guide ends in CR LF; the help page shows it line for line.
         const QStringList lines = userGuideText().split(QStringLiteral("\r\n"));
-        QCOMPARE(lines.size(), 27);
-        QCOMPARE(userGuideText().count(QLatin1Char('\n')), 26);
+        QVERIFY(lines.size() > 1);
+        QCOMPARE(userGuideText().count(QLatin1Char('\n')), lines.size() - 1);
+        QCOMPARE(userGuideText().count(QLatin1Char('\r')), lines.size() - 1);
         QCOMPARE(get<QPlainTextEdit>("Text3")->toPlainText().split(QLatin1Char('\n')), lines);
     }
 

@@ -21,7 +21,7 @@ using Bytes = QList<QByteArray>;
 namespace {
 
 constexpr int kWaitMs = 60; // the settle wait and the reply timeout
-const RegisterProgrammer::Timings kShort{kWaitMs, kWaitMs};
+const rava::registers::Timings kShort{kWaitMs, kWaitMs};
 const QString kFailed = QStringLiteral("Operation failed. Check the settings!");
 
 // The "Set up" tab's controls with the register page on a fake channel and
