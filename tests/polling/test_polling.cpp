@@ -39,11 +39,14 @@ struct Page {
     std::unique_ptr<PollingPage> page;
     QStringList shown;
     QStringList lights;
+    QList<qint64> lightsAt; // ms since the page was made
+    QElapsedTimer clock;
 
-    explicit Page(int holdMs = 150) {
+    explicit Page(int holdMs = 150) : Page(Timings{kPause, kSilence, holdMs}) {}
+    explicit Page(const Timings& timings) {
+        clock.start();
         layout::build(layout::tabPage(Tab::Polling), &form);
-        page = std::make_unique<PollingPage>(StationContext(), &form, channel,
-                                             Timings{kPause, kSilence, holdMs});
+        page = std::make_unique<PollingPage>(StationContext(), &form, channel, timings);
         // Connected after the page: the boxes show the outcome already.
         QObject::connect(
             &page->master(), &MasterPoller::outcome, &form, [this](const MasterOutcome& o) {
@@ -62,6 +65,7 @@ struct Page {
             });
         QObject::connect(&page->slave(), &SlaveResponder::outcome, &form, [this] {
             auto* status = get<QLabel>("Label24");
+            lightsAt << clock.elapsed();
             lights << QStringLiteral("%1 %2")
                           .arg(lightLetter(status->palette().window().color()))
                           .arg(status->text());
@@ -167,9 +171,13 @@ private slots:
     }
 
     // The slave recognises the whole message exactly as typed, and answers
-    // each message on its own; an empty reply box writes nothing.
+    // each message on its own; an empty reply box writes nothing. The last
+    // outcome stays shown for the real display hold, 1 s.
     void slaveAnswers() {
-        Page p(1000); // the hold outlasts the messages: one white at the end
+        Timings timings; // the real hold outlasts the messages: one white at the end
+        timings.pauseMs = kPause;
+        timings.silenceMs = kSilence;
+        Page p(timings);
         p.get("Text24")->setText("STATUS");
         p.get("Text25")->setText("23C");
         QStringList& lights = p.lights;
@@ -187,6 +195,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lights.size(), 5, 5000);
         const QString bad = "R Command not recognised!", good = "G Command OK! Reply forwarded";
         QCOMPARE(lights, (QStringList{bad, bad, good, good, "W "}));
+        QVERIFY2(p.lightsAt[4] - p.lightsAt[3] >= 1000,
+                 qPrintable(QString::number(p.lightsAt[4] - p.lightsAt[3])));
     }
 
     // A message is at most what a station sends: its address byte and a full
