@@ -152,7 +152,7 @@ int benchSend(QCoreApplication& app, const QTemporaryDir& dir) {
     });
 
     SerialChannel channel(QStringLiteral("MSComm2"), QStringLiteral("the image channel"), 0);
-    channel.setSettings(QString::fromLatin1(kLineSettings[kSetting].settings));
+    channel.setLineParams(kLineSettings[kSetting].params);
     StationSettings station;
     station.setMode(Mode::Slave);
     station.setLineSetting(kSetting);
@@ -217,7 +217,7 @@ int benchReceive(QCoreApplication& app, const QTemporaryDir& dir) {
     qputenv("RAVA2_COM1", ptyPath);
     qputenv("RAVA2_TEMP_DIR", QFile::encodeName(dir.path()));
     SerialChannel channel(QStringLiteral("MSComm2"), QStringLiteral("the image channel"), 0);
-    channel.setSettings(QString::fromLatin1(kLineSettings[kSetting].settings));
+    channel.setLineParams(kLineSettings[kSetting].params);
     StationSettings station;
     station.setMode(Mode::Slave);
     station.setLineSetting(kSetting);

@@ -235,19 +235,16 @@ QString SerialChannel::devicePath() const {
     return deviceForPort(port_);
 }
 
-bool SerialChannel::setSettings(const QString& settings) {
-    if (!parseSettings(settings))
-        return false;
-    settings_ = settings;
+void SerialChannel::setLineParams(const LineParams& params) {
+    params_ = params;
     if (serial_)
         applySettings();
-    return true;
 }
 
 void SerialChannel::applySettings() {
-    const auto p = parseSettings(settings_);
-    if (!p || !serial_)
+    if (!serial_)
         return;
+    const LineParams* p = &params_;
     serial_->setBaudRate(p->baud);
     serial_->setParity(p->parity);
     serial_->setDataBits(p->dataBits);

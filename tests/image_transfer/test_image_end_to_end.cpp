@@ -110,8 +110,7 @@ private slots:
         const bool mismatch = setting != receiverSetting;
         const QString path =
             test::writeFile(dir_, bytes.startsWith("GIF") ? "p.gif" : "p.jpg", bytes);
-        const QString baud =
-            QString::fromLatin1(kLineSettings[size_t(setting)].settings).section(',', 0, 0);
+        const QString baud = QString::number(kLineSettings[size_t(setting)].params.baud);
         test::RecordingMessenger says;
         std::unique_ptr<test::SimProcess> sim;
         std::unique_ptr<MainWindow> win[2]; // the sender's, the receiver's
