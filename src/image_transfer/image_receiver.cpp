@@ -46,7 +46,7 @@ bool ImageReceiver::receive() {
         return false;
     }
     ChannelFailure failure;
-    if (!session_->open({1, true, false}, &failure)) {
+    if (!session_->open(ChannelClaim::reading(), &failure)) {
         emit failed(ReceiveFailure::OpenFailed, failure.message);
         return false;
     }

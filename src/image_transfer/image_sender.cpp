@@ -49,7 +49,7 @@ bool ImageSender::send(const QString& path) {
         return false;
     }
     ChannelFailure failure;
-    if (!session_->open({0, false, true}, &failure)) {
+    if (!session_->open(ChannelClaim::writing(), &failure)) {
         file_.close();
         emit failed(SendFailure::OpenFailed, failure.message);
         return false;

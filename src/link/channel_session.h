@@ -29,6 +29,11 @@ struct ChannelClaim {
     bool discardInput = false;
     // Drop output this channel queued earlier and the driver has not taken.
     bool discardOutput = false;
+
+    // A reader: hears of every byte, none of what waited from before.
+    static ChannelClaim reading() { return {1, true, false}; }
+    // A writer: no receive events; starts with no output of its own queued.
+    static ChannelClaim writing() { return {0, false, true}; }
 };
 
 // An operation's hold on a channel, from opening to closing: the one place

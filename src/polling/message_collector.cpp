@@ -20,7 +20,7 @@ bool MessageCollector::timerArmed() const {
 }
 
 bool MessageCollector::listen(ChannelFailure* failure) {
-    if (!session_->open({1, true, false}, failure))
+    if (!session_->open(ChannelClaim::reading(), failure))
         return false;
     if (state_ == State::Stopped) {
         buffer_.clear();

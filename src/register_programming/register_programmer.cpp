@@ -92,7 +92,7 @@ bool RegisterProgrammer::start(Operation operation, double requested) {
     // The reply is a single byte: it must be seen as soon as it arrives.
     // Nothing the module sent before this request can be its reply.
     ChannelFailure failure;
-    if (!session_->open({1, true, false}, &failure)) {
+    if (!session_->open(ChannelClaim::reading(), &failure)) {
         finish(Outcome::Kind::OpenFailed, -1, failure.message);
         return true;
     }

@@ -25,7 +25,7 @@ bool TextReceiver::receive() {
     if (state_ != State::Idle)
         return false;
     ChannelFailure failure;
-    if (!session_->open({1, true, false}, &failure)) {
+    if (!session_->open(ChannelClaim::reading(), &failure)) {
         emit failed(ReceiveFailure::OpenFailed, failure.message);
         return false;
     }

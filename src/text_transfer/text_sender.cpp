@@ -42,7 +42,7 @@ bool TextSender::sendBytes(QByteArray bytes) {
     if (state_ != State::Idle)
         return false;
     ChannelFailure failure;
-    if (!session_->open({0, false, true}, &failure)) {
+    if (!session_->open(ChannelClaim::writing(), &failure)) {
         emit failed(SendFailure::OpenFailed, failure.message);
         return false;
     }

@@ -49,7 +49,7 @@ private slots:
         channel.failOpen = true;
         ChannelSession session(channel);
         ChannelFailure failure;
-        QVERIFY(!session.open({1, true, false}, &failure));
+        QVERIFY(!session.open(ChannelClaim::reading(), &failure));
         QCOMPARE(failure.kind, ChannelFailure::Kind::OpenFailed);
         QCOMPARE(failure.message, channel.failReason);
         QVERIFY(!session.isHeld());
