@@ -3,7 +3,6 @@
 #include "form/controls.h"
 #include "form/entry_binder.h"
 #include "form/messenger.h"
-#include "link/channel.h"
 #include "link/station_link.h"
 
 #include <QLabel>
@@ -56,7 +55,7 @@ RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, QObject* pa
 
 RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel,
                            Timings timings, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)), channel_(&channel),
+    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)),
       programmer_(new RegisterProgrammer(channel, timings, this)),
       addressEntry_(new form::EntryBinder(ui_.address, form::EntryBinder::byteRange, this)),
       parityEntry_(new form::EntryBinder(ui_.parity, parityAccepts, this)) {

@@ -4,7 +4,6 @@
 #include "register_programmer.h"
 
 #include <QObject>
-#include <QPointer>
 
 class QLabel;
 class QLineEdit;
@@ -63,7 +62,6 @@ private:
 
     StationContext ctx_;
     RegisterControls ui_;
-    QPointer<Channel> channel_;
     RegisterProgrammer* programmer_;
     form::EntryBinder* addressEntry_;
     form::EntryBinder* parityEntry_;
