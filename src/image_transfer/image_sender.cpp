@@ -138,6 +138,8 @@ void ImageSender::finish(bool ok, SendFailure failure, const QString& detail) {
 }
 
 void ImageSender::onStalled(qint64 unsent) {
+    // Reported as not sent, so never sent late either.
+    session_->abandon();
     finish(false, SendFailure::NotSent, QString::number(unsent));
 }
 

@@ -12,7 +12,7 @@ ChannelSession::ChannelSession(Channel& channel, QObject* parent)
 }
 
 ChannelSession::~ChannelSession() {
-    release();
+    release(true);
 }
 
 bool ChannelSession::open(const ChannelClaim& claim, ChannelFailure* failure) {
@@ -47,16 +47,23 @@ bool ChannelSession::open(const ChannelClaim& claim, ChannelFailure* failure) {
 }
 
 void ChannelSession::close() {
-    release();
+    release(true);
 }
 
-void ChannelSession::release() {
+void ChannelSession::abandon() {
+    release(false);
+}
+
+void ChannelSession::release(bool drain) {
     if (!held_)
         return;
     held_ = false;
     if (!channel_)
         return;
-    channel_->close();
+    if (drain)
+        channel_->close();
+    else
+        channel_->abandon();
     channel_->setReceiveThreshold(thresholdBefore_);
 }
 
@@ -88,7 +95,7 @@ void ChannelSession::onLost() {
     // What the channel held is named in the message. The channel has
     // closed itself; closing it here too leaves nothing half-held.
     const ChannelFailure failure{ChannelFailure::Kind::Lost, deviceGone(channel_)};
-    release();
+    release(true);
     emit failed(failure);
 }
 

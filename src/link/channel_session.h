@@ -55,6 +55,9 @@ public:
     // Lets go: the threshold goes back to what it was, and the channel
     // closes once the bytes still queued have left. Nothing when not held.
     void close();
+    // Lets go at once, dropping what the driver has not taken: for a line
+    // that stopped taking bytes, whose rest was reported as not sent.
+    void abandon();
 
     bool isHeld() const { return held_; }
     // Held and the channel still open.
@@ -78,7 +81,7 @@ signals:
 private:
     void onReceived();
     void onLost();
-    void release();
+    void release(bool drain);
 
     QPointer<Channel> channel_;
     bool held_ = false;

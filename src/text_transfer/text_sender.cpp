@@ -94,6 +94,8 @@ void TextSender::finish(bool ok, SendFailure failure, const QString& detail) {
 }
 
 void TextSender::onStalled(qint64 unsent) {
+    // Reported as not sent, so never sent late either.
+    session_->abandon();
     fail(SendFailure::NotSent, QString::number(unsent));
 }
 
