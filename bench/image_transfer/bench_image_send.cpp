@@ -106,12 +106,12 @@ int benchSend(QCoreApplication& app, const QTemporaryDir& dir, int setting, qint
             bytes[i] = char((i * 131) >> 3);
         f.write(bytes);
     }
-    const QString settings = QString::fromLatin1(kLineSettings[size_t(setting)].settings);
-    const LineParams params = *parseSettings(settings);
+    const LineParams params = kLineSettings[size_t(setting)].params;
+    const QString settings = settingsText(params);
     test::LineReader line(pty.fd(), characterNs(params));
 
     SerialChannel channel(QStringLiteral("MSComm2"), QStringLiteral("the image channel"), 0);
-    channel.setSettings(settings);
+    channel.setLineParams(params);
     StationSettings station;
     station.setMode(Mode::Master);
     station.setRemoteAddress(7);
@@ -201,7 +201,7 @@ int benchReceive(QCoreApplication& app, const QTemporaryDir& dir) {
     qputenv("RAVA2_COM1", ptyPath);
     qputenv("RAVA2_TEMP_DIR", QFile::encodeName(dir.path()));
     SerialChannel channel(QStringLiteral("MSComm2"), QStringLiteral("the image channel"), 0);
-    channel.setSettings(QString::fromLatin1(kLineSettings[kSetting].settings));
+    channel.setLineParams(kLineSettings[kSetting].params);
     StationSettings station;
     station.setMode(Mode::Slave);
     station.setLineSetting(kSetting);

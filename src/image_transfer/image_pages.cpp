@@ -1,11 +1,11 @@
 #include "image_pages.h"
 
 #include "form/controls.h"
+#include "form/messenger.h"
 #include "image_receiver.h"
 #include "image_sender.h"
 #include "link/channel.h"
 #include "link/device_words.h"
-#include "link/messenger.h"
 #include "link/station_link.h"
 #include "link/wire_pause.h"
 
@@ -78,12 +78,13 @@ ImageControls ImageControls::resolve(QWidget* form) {
 }
 
 ImagePages::ImagePages(const StationContext& ctx, QWidget* form, QObject* parent)
-    : ImagePages(ctx, form, ctx.link->imageChannel(), parent) {}
+    : ImagePages(ctx, form, ctx.link->imageChannel(), Timings(), parent) {}
 
-ImagePages::ImagePages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
+ImagePages::ImagePages(const StationContext& ctx, QWidget* form, Channel& channel,
+                       const Timings& timings, QObject* parent)
     : QObject(parent), ctx_(ctx), ui_(ImageControls::resolve(form)), channel_(&channel),
-      sender_(new ImageSender(channel, *ctx.settings, this)),
-      receiver_(new ImageReceiver(channel, *ctx.settings, this)) {
+      sender_(new ImageSender(channel, *ctx.settings, timings, this)),
+      receiver_(new ImageReceiver(channel, *ctx.settings, timings, this)) {
     connect(sender_, &ImageSender::busyChanged, this, &ImagePages::onSendBusy);
     connect(sender_, &ImageSender::started, this, &ImagePages::onSendStarted);
     connect(sender_, &ImageSender::progress, this, &ImagePages::onSendProgress);
@@ -213,12 +214,12 @@ void ImagePages::onSendFailed(SendFailure failure, const QString& detail) {
         break;
     case SendFailure::ChannelLost: {
         const qint64 written = blockCount(sender_->sentCount());
-        tell(written > 0 ? QStringLiteral("%1; the send stopped after block %2 of %3.")
-                               .arg(deviceGone(channel_))
-                               .arg(written)
-                               .arg(blockCount(sender_->fileSize()))
-                         : QStringLiteral("%1; the send stopped before its first block.")
-                               .arg(deviceGone(channel_)));
+        tell(written > 0
+                 ? QStringLiteral("%1; the send stopped after block %2 of %3.")
+                       .arg(detail)
+                       .arg(written)
+                       .arg(blockCount(sender_->fileSize()))
+                 : QStringLiteral("%1; the send stopped before its first block.").arg(detail));
         break;
     }
     case SendFailure::NotSent:
@@ -317,9 +318,9 @@ void ImagePages::onReceiveFailed(ReceiveFailure failure, const QString& detail) 
     case ReceiveFailure::ChannelLost:
         tell(receiver_->announced() <= 0
                  ? QStringLiteral("%1; the reception stopped before an image header came.")
-                       .arg(deviceGone(channel_))
+                       .arg(detail)
                  : QStringLiteral("%1; the reception stopped after %2 of %3 bytes.")
-                       .arg(deviceGone(channel_))
+                       .arg(detail)
                        .arg(receiver_->imageBytesReceived())
                        .arg(receiver_->announced()));
         break;

@@ -233,26 +233,22 @@ QString SerialChannel::devicePath() const {
     return deviceForPort(port_);
 }
 
-bool SerialChannel::setSettings(const QString& settings) {
-    if (!parseSettings(settings))
-        return false;
-    settings_ = settings;
+void SerialChannel::setLineParams(const LineParams& params) {
+    params_ = params;
     if (serial_)
         applySettings();
-    return true;
 }
 
 void SerialChannel::applySettings() {
-    const auto p = parseSettings(settings_);
-    if (!p || !serial_)
+    if (!serial_)
         return;
-    serial_->setBaudRate(p->baud);
-    serial_->setParity(p->parity);
-    serial_->setDataBits(p->dataBits);
-    serial_->setStopBits(p->stopBits);
+    serial_->setBaudRate(params_.baud);
+    serial_->setParity(params_.parity);
+    serial_->setDataBits(params_.dataBits);
+    serial_->setStopBits(params_.stopBits);
     serial_->setFlowControl(QSerialPort::NoFlowControl);
-    syncLine(heldKey_, serial_).params = *p;
-    markParity(*p);
+    syncLine(heldKey_, serial_).params = params_;
+    markParity(params_);
 }
 
 // Parity on: check it on input and mark bad bytes, so that they can be shown

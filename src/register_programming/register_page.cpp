@@ -2,9 +2,7 @@
 
 #include "form/controls.h"
 #include "form/entry_binder.h"
-#include "link/channel.h"
-#include "link/device_words.h"
-#include "link/messenger.h"
+#include "form/messenger.h"
 #include "link/station_link.h"
 
 #include <QLabel>
@@ -53,12 +51,11 @@ bool parityAccepts(double value) {
 }
 
 RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, QObject* parent)
-    : RegisterPage(ctx, form, ctx.link->programmingChannel(), RegisterProgrammer::Timings(),
-                   parent) {}
+    : RegisterPage(ctx, form, ctx.link->programmingChannel(), Timings(), parent) {}
 
 RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel,
-                           RegisterProgrammer::Timings timings, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)), channel_(&channel),
+                           Timings timings, QObject* parent)
+    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)),
       programmer_(new RegisterProgrammer(channel, timings, this)),
       addressEntry_(new form::EntryBinder(ui_.address, form::EntryBinder::byteRange, this)),
       parityEntry_(new form::EntryBinder(ui_.parity, parityAccepts, this)) {
@@ -108,7 +105,7 @@ void RegisterPage::onFinished(const Outcome& outcome) {
         ctx_.messenger->error(outcome.detail);
     else if (outcome.kind == Outcome::Kind::ChannelLost)
         ctx_.messenger->error(
-            QStringLiteral("%1; the register operation stopped.").arg(deviceGone(channel_)));
+            QStringLiteral("%1; the register operation stopped.").arg(outcome.detail));
 }
 
 void RegisterPage::clearStatus() {

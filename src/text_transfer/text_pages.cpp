@@ -1,9 +1,9 @@
 #include "text_pages.h"
 
 #include "form/controls.h"
+#include "form/messenger.h"
 #include "link/channel.h"
 #include "link/device_words.h"
-#include "link/messenger.h"
 #include "link/one_shot.h"
 #include "link/station_link.h"
 #include "link/wire_pause.h"
@@ -46,13 +46,14 @@ TextControls TextControls::resolve(QWidget* form) {
 }
 
 TextPages::TextPages(const StationContext& ctx, QWidget* form, QObject* parent)
-    : TextPages(ctx, form, ctx.link->textChannel(), parent) {}
+    : TextPages(ctx, form, ctx.link->textChannel(), Timings(), parent) {}
 
-TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
+TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel,
+                     const Timings& timings, QObject* parent)
     : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)), channel_(&channel),
-      sender_(new TextSender(channel, *ctx.settings, this)),
-      receiver_(new TextReceiver(channel, *ctx.settings, this)), loader_(new FileLoader(this)),
-      drawStep_(new OneShot(QStringLiteral("drawLines"), 0, this)) {
+      sender_(new TextSender(channel, *ctx.settings, timings, this)),
+      receiver_(new TextReceiver(channel, *ctx.settings, timings, this)),
+      loader_(new FileLoader(this)), drawStep_(new OneShot(QStringLiteral("drawLines"), 0, this)) {
     connect(drawStep_, &OneShot::fired, this, &TextPages::drawReceived);
     connect(sender_, &TextSender::busyChanged, this, &TextPages::onSendBusy);
     connect(sender_, &TextSender::failed, this, &TextPages::onSendFailed);
@@ -178,10 +179,10 @@ void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
         const int total = sender_->lineCount();
         tell(written > 0
                  ? QStringLiteral("%1; the send stopped after line %2 of %3.")
-                       .arg(deviceGone())
+                       .arg(detail)
                        .arg(written)
                        .arg(total)
-                 : QStringLiteral("%1; the send stopped before its first line.").arg(deviceGone()));
+                 : QStringLiteral("%1; the send stopped before its first line.").arg(detail));
         break;
     }
     case SendFailure::NotSent:
@@ -201,17 +202,11 @@ void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
         break;
     case ReceiveFailure::ChannelLost:
         tell(QStringLiteral("%1; the reception stopped after %2.")
-                 .arg(deviceGone(), receivedCount_ == 1
-                                        ? QStringLiteral("1 line")
-                                        : QStringLiteral("%1 lines").arg(receivedCount_)));
+                 .arg(detail, receivedCount_ == 1
+                                  ? QStringLiteral("1 line")
+                                  : QStringLiteral("%1 lines").arg(receivedCount_)));
         break;
     }
-}
-
-// The first half of the message when the device went away, naming the COM
-// entry and the device.
-QString TextPages::deviceGone() const {
-    return rava::deviceGone(channel_);
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {

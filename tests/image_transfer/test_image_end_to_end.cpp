@@ -102,8 +102,7 @@ private slots:
         const bool mismatch = setting != receiverSetting;
         const QString path =
             test::writeFile(dir_, bytes.startsWith("GIF") ? "p.gif" : "p.jpg", bytes);
-        const QString baud =
-            QString::fromLatin1(kLineSettings[size_t(setting)].settings).section(',', 0, 0);
+        const QString baud = QString::number(kLineSettings[size_t(setting)].params.baud);
         test::RecordingMessenger says;
         auto sim = std::make_unique<test::SimProcess>(
             QStringList{"--baud", baud, "master=master:0", "slave=slave:7"});

@@ -32,7 +32,7 @@ private slots:
     void masterSendsFileToSlave() {
         QFETCH(int, setting);
         SimProcess sim({"--baud", QTest::currentDataTag(), "master=master:0", "slave=slave:7"});
-        const QString line = QString::fromLatin1(kLineSettings[size_t(setting)].settings);
+        const QString line = settingsText(kLineSettings[size_t(setting)].params);
         auto stations = sim.startWithStations({"master:" + line, "slave:" + line});
         QCOMPARE(stations.size(), size_t(2));
         // Lines of every byte value but CR and LF, some of them empty.
