@@ -90,7 +90,7 @@ DeviceLine& syncLine(const QString& key, QSerialPort* port) {
 // Silence left beyond a module's packet gap: the module's clock and ours
 // may see the end of the last byte a little apart, and a silence a hair
 // short of the gap would join two packets.
-constexpr qint64 kSilenceMarginNs = 1000000;
+constexpr qint64 kSilenceMarginNs = 2000000;
 
 // How long until the line of `key` has carried everything and then been
 // silent for a packet gap: the larger of the driver's own queue and our
