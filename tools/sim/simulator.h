@@ -52,23 +52,34 @@ struct Module {
 
     // The packet being handed on; while some of its deliveries wait for
     // room, the module takes nothing more from its station.
+    enum class Hold {
+        None,  // no packet waits: the module takes its station's bytes
+        Relay, // a packet of its station waits for room at its receivers
+        Reply, // register replies wait for room at its own station
+    };
     Packet packet;
-    bool held = false;
-    bool reply = false; // packet holds register replies for the module's own station
-    bool reached = false;
+    Hold hold = Hold::None;
+    bool reached = false; // some receiver got the held packet
     Nanos heldSince = 0;
     Route route;
 
     PtyPort port;
     std::string link;
     bool linked = false;
-    bool present = false;
-    bool writeBlocked = false; // the station's side is full: wait for POLLOUT
+    // The station's side of the pseudo-terminal.
+    enum class State {
+        Absent, // no station holds it: left out of the poll, packets for it dropped
+        Open,   // a station holds it
+        Full,   // a station holds it and its side is full: wait for POLLOUT
+    };
+    State state = State::Absent;
     int watch = -1;
     Nanos nextProbe = 0;
     ModuleStats stats;
 
     LineSetting line() const { return {baud, parity}; }
+    bool present() const { return state != State::Absent; }
+    bool held() const { return hold != Hold::None; }
 };
 
 // The running simulation: one pseudo-terminal per module, a reading
