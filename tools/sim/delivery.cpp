@@ -18,6 +18,12 @@ void Simulator::collect(std::size_t i, Nanos t) {
         dispatch(i, t);
 }
 
+bool Simulator::idle(std::size_t i) const {
+    const Module& m = modules_[i];
+    return !m.held() && !m.intake.busy() && !m.framer.deadline() && m.pacer.empty() &&
+           !reader_.pending(i);
+}
+
 bool Simulator::lineIdle(std::size_t i) const {
     return !modules_[i].intake.busy() && reader_.quiet(i);
 }

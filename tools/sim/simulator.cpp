@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -37,6 +37,8 @@ Simulator::~Simulator() {
     unlockDirectory();
     if (inotify_ >= 0)
         ::close(inotify_);
+    if (epoll_ >= 0)
+        ::close(epoll_);
 }
 
 Nanos Simulator::now() const {
@@ -62,7 +64,12 @@ std::optional<Nanos> Simulator::pollTimeout() const {
         if (d && (!due || *d < *due))
             due = d;
     };
-    for (const auto& m : modules_) {
+    for (std::size_t i = 0; i < modules_.size(); ++i) {
+        const Module& m = modules_[i];
+        if (!m.present() && m.watch < 0)
+            consider(m.nextProbe);
+        if (idle(i))
+            continue;
         // A held packet that can go now (its receiver's queue emptied after
         // it was last tried) goes at once.
         if (m.held() && deliverable(m))
@@ -72,7 +79,6 @@ std::optional<Nanos> Simulator::pollTimeout() const {
             // A packet closes after the gap only once nothing more waits:
             // while the reader is reading, look again shortly.
             const auto closes = m.intake.busy() ? std::nullopt : m.framer.deadline();
-            const std::size_t i = std::size_t(&m - modules_.data());
             if (closes && !reader_.quiet(i))
                 consider(std::max(*closes, now() + kReaderBusy));
             else
@@ -80,49 +86,114 @@ std::optional<Nanos> Simulator::pollTimeout() const {
         }
         if (m.state == Module::State::Open)
             consider(m.pacer.deadline());
-        if (!m.present() && m.watch < 0)
-            consider(m.nextProbe);
     }
     return due;
+}
+
+namespace {
+
+// What an epoll event is about: a module's index, or one of these.
+constexpr std::uint64_t kStopEvent = ~std::uint64_t(0);
+constexpr std::uint64_t kConsoleEvent = kStopEvent - 1;
+constexpr std::uint64_t kWatchEvent = kStopEvent - 2;
+constexpr std::uint64_t kReaderEvent = kStopEvent - 3;
+
+// What a module's descriptor is watched for: nothing without a station (it
+// would report EPOLLHUP without end), its going (EPOLLHUP, always reported)
+// while a station holds it, and room to write while its side is full. The
+// reader takes the station's bytes.
+int interest(const Module& m) {
+    switch (m.state) {
+    case Module::State::Absent:
+        return -1;
+    case Module::State::Open:
+        return 0;
+    case Module::State::Full:
+        return EPOLLOUT;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool Simulator::follow(int fd, std::uint64_t tag, int& watched, int wanted) {
+    if (watched == wanted)
+        return true;
+    epoll_event ev{};
+    ev.events = std::uint32_t(std::max(wanted, 0));
+    ev.data.u64 = tag;
+    const int op = wanted < 0 ? EPOLL_CTL_DEL : watched < 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+    if (::epoll_ctl(epoll_, op, fd, &ev) != 0 && op != EPOLL_CTL_DEL)
+        return false;
+    watched = wanted;
+    return true;
 }
 
 int Simulator::run(int stopFd) {
     // Wake-ups are few and each one is due to the microsecond (the end of a
     // frame gap, a byte leaving): no slack for the kernel to batch them.
     ::prctl(PR_SET_TIMERSLACK, 1000UL);
-    std::vector<pollfd> fds;
-    constexpr std::size_t kFirstModule = 4;
+    // Descriptors are registered once, and a module's again only when its
+    // station comes, goes or fills its side.
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    int stopWatched = -1, watchWatched = -1, readerWatched = -1, consoleWatched = -1;
+    if (epoll_ < 0 || !follow(stopFd, kStopEvent, stopWatched, EPOLLIN) ||
+        !follow(reader_.wakeFd(), kReaderEvent, readerWatched, EPOLLIN) ||
+        (inotify_ >= 0 && !follow(inotify_, kWatchEvent, watchWatched, EPOLLIN))) {
+        complain(std::string("poll failed: ") + std::strerror(errno));
+        return 1;
+    }
+    // Standard input that epoll cannot watch (a file) is always ready.
+    const bool consoleReady =
+        consoleOpen_ && !follow(STDIN_FILENO, kConsoleEvent, consoleWatched, EPOLLIN);
+    std::vector<int> watched(modules_.size(), -1);
+    std::vector<std::uint32_t> moduleEvents(modules_.size(), 0);
+    std::vector<epoll_event> events(modules_.size() + 4);
     for (;;) {
-        fds.clear();
-        fds.push_back({stopFd, POLLIN, 0});
-        fds.push_back({consoleOpen_ ? STDIN_FILENO : -1, POLLIN, 0});
-        fds.push_back({inotify_, POLLIN, 0});
-        fds.push_back({reader_.wakeFd(), POLLIN, 0});
-        for (const auto& m : modules_) {
-            // The reader takes the station's bytes; here only room to write
-            // to it, and its going (POLLHUP), are watched.
-            const short events = m.state == Module::State::Full ? POLLOUT : 0;
-            // A module without a station is left out: its descriptor would
-            // report POLLHUP without end.
-            fds.push_back({m.present() ? m.port.fd() : -1, events, 0});
-        }
-        const auto due = pollTimeout();
+        for (std::size_t i = 0; i < modules_.size(); ++i)
+            if (!follow(modules_[i].port.fd(), i, watched[i], interest(modules_[i]))) {
+                complain(std::string("poll failed: ") + std::strerror(errno));
+                return 1;
+            }
+        const auto due = consoleReady && consoleOpen_ ? std::optional<Nanos>(0) : pollTimeout();
         timespec ts{};
         if (due) {
             const Nanos wait = std::max<Nanos>(0, *due - now());
             ts = {time_t(wait / kSecond), long(wait % kSecond)};
         }
-        if (::ppoll(fds.data(), fds.size(), due ? &ts : nullptr, nullptr) < 0 && errno != EINTR) {
+        const int n =
+            ::epoll_pwait2(epoll_, events.data(), int(events.size()), due ? &ts : nullptr, nullptr);
+        if (n < 0 && errno != EINTR) {
             complain(std::string("poll failed: ") + std::strerror(errno));
             return 1;
         }
-        if (fds[0].revents)
+        bool stop = false, console = consoleReady && consoleOpen_, watches = false;
+        std::uint32_t reader = 0;
+        for (int k = 0; k < n; ++k) {
+            const std::uint64_t tag = events[std::size_t(k)].data.u64;
+            const std::uint32_t what = events[std::size_t(k)].events;
+            if (tag == kStopEvent)
+                stop = true;
+            else if (tag == kConsoleEvent)
+                console = true;
+            else if (tag == kWatchEvent)
+                watches = true;
+            else if (tag == kReaderEvent)
+                reader = what;
+            else
+                moduleEvents[tag] = what;
+        }
+        if (stop)
             return 0;
-        if (fds[1].revents)
+        if (console) {
             readConsole();
-        if (fds[3].revents & POLLIN) {
+            // At its end it is watched no more (it would report EPOLLHUP).
+            if (!consoleOpen_)
+                follow(STDIN_FILENO, kConsoleEvent, consoleWatched, -1);
+        }
+        if (reader & EPOLLIN) {
             reader_.clearWake();
-        } else if (fds[3].revents) {
+        } else if (reader) {
             complain("the process reading the stations ended");
             return 1;
         }
@@ -130,17 +201,19 @@ int Simulator::run(int stopFd) {
         // Packets the line closed before this wake-up, judged before new
         // bytes count.
         for (std::size_t i = 0; i < modules_.size(); ++i)
-            collect(i, t);
-        if (fds[2].revents)
+            if (!idle(i))
+                collect(i, t);
+        if (watches)
             readWatches(t);
         for (std::size_t i = 0; i < modules_.size(); ++i) {
             Module& m = modules_[i];
-            const short r = fds[i + kFirstModule].revents;
+            const std::uint32_t r = moduleEvents[i];
+            moduleEvents[i] = 0;
             if (!m.present() || !r)
                 continue;
-            if (r & POLLOUT)
+            if (r & EPOLLOUT)
                 m.state = Module::State::Open;
-            if (r & (POLLHUP | POLLERR | POLLNVAL))
+            if (r & (EPOLLHUP | EPOLLERR))
                 stationLeft(m, t);
         }
         for (std::size_t i = 0; i < modules_.size(); ++i) {
@@ -151,6 +224,8 @@ int Simulator::run(int stopFd) {
         for (auto& m : modules_)
             release(m, t);
         for (std::size_t i = 0; i < modules_.size(); ++i) {
+            if (idle(i))
+                continue;
             collect(i, t);
             readStation(i, t);
         }

@@ -187,11 +187,17 @@ private:
     void removeLinks();
     void watchStation(Module& m);
     std::optional<Nanos> pollTimeout() const;
+    // Makes epoll watch `fd` for `wanted` events (-1: not at all), as
+    // `watched` says it does now. False when epoll refuses.
+    bool follow(int fd, std::uint64_t tag, int& watched, int wanted);
     void readWatches(Nanos t);
     void probe(Module& m, Nanos t);
     // `unread`: what it wrote may still wait in the kernel.
     void stationLeft(Module& m, Nanos t, bool unread = true);
     void collect(std::size_t i, Nanos t);
+    // Nothing to take, frame, hand on or send: a pass of the loop has
+    // nothing to do for it.
+    bool idle(std::size_t i) const;
     // Nothing of the station's waits: a packet may close after its gap.
     bool lineIdle(std::size_t i) const;
     // Moves what the reader read into the module's receive buffer.
@@ -223,6 +229,7 @@ private:
     Bytes chunk_;
     StationReader reader_;
     int inotify_ = -1;
+    int epoll_ = -1;
     int lockFd_ = -1;
     std::string lockPath_;
     bool consoleOpen_ = true;
