@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -129,6 +130,22 @@ bool Simulator::follow(int fd, std::uint64_t tag, int& watched, int wanted) {
     return true;
 }
 
+int Simulator::wait(std::vector<epoll_event>& events, const timespec* timeout) {
+    if (precise_) {
+        const int n = ::epoll_pwait2(epoll_, events.data(), int(events.size()), timeout, nullptr);
+        if (n >= 0 || errno != ENOSYS)
+            return n;
+        precise_ = false;
+    }
+    // A kernel without epoll_pwait2: wait on the epoll set itself, to the
+    // nanosecond, then gather its events.
+    pollfd p{epoll_, POLLIN, 0};
+    const int ready = ::ppoll(&p, 1, timeout, nullptr);
+    if (ready <= 0)
+        return ready;
+    return ::epoll_wait(epoll_, events.data(), int(events.size()), 0);
+}
+
 int Simulator::run(int stopFd) {
     // Wake-ups are few and each one is due to the microsecond (the end of a
     // frame gap, a byte leaving): no slack for the kernel to batch them.
@@ -161,8 +178,7 @@ int Simulator::run(int stopFd) {
             const Nanos wait = std::max<Nanos>(0, *due - now());
             ts = {time_t(wait / kSecond), long(wait % kSecond)};
         }
-        const int n =
-            ::epoll_pwait2(epoll_, events.data(), int(events.size()), due ? &ts : nullptr, nullptr);
+        const int n = wait(events, due ? &ts : nullptr);
         if (n < 0 && errno != EINTR) {
             complain(std::string("poll failed: ") + std::strerror(errno));
             return 1;

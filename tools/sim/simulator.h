@@ -12,6 +12,7 @@
 #include "trace.h"
 
 #include <string>
+#include <sys/epoll.h>
 #include <vector>
 
 namespace rava::sim {
@@ -83,7 +84,7 @@ struct Module {
 };
 
 // The running simulation: one pseudo-terminal per module, a reading
-// process, a poll() loop, framing, routing, register programming, pacing,
+// process, an epoll loop, framing, routing, register programming, pacing,
 // faults, trace and console.
 //
 // How the modules behave where a real one leaves room:
@@ -136,9 +137,9 @@ struct Module {
 //   "undelivered" bytes still queued for a station that went away.
 // - Stations come and go. The simulator watches each station device for
 //   opens (inotify; without it, it looks once a second), and a module with
-//   no station is left out of poll(). A packet for it is dropped ("absent")
-//   rather than kept; what was still queued for it is dropped when it goes,
-//   so the next station starts clean. What a station wrote before closing
+//   no station is left out of the epoll set. A packet for it is dropped
+//   ("absent") rather than kept; what was still queued for it is dropped
+//   when it goes, so the next station starts clean. What a station wrote before closing
 //   is still taken, at the line's rate, and relayed.
 // - A master's packet of the address byte alone carries nothing: dropped
 //   ("empty"). Several masters may exist, with any addresses (a master's own
@@ -190,6 +191,8 @@ private:
     // Makes epoll watch `fd` for `wanted` events (-1: not at all), as
     // `watched` says it does now. False when epoll refuses.
     bool follow(int fd, std::uint64_t tag, int& watched, int wanted);
+    // Waits for events of the epoll set until `timeout` (nullptr: no end).
+    int wait(std::vector<epoll_event>& events, const timespec* timeout);
     void readWatches(Nanos t);
     void probe(Module& m, Nanos t);
     // `unread`: what it wrote may still wait in the kernel.
@@ -230,6 +233,7 @@ private:
     StationReader reader_;
     int inotify_ = -1;
     int epoll_ = -1;
+    bool precise_ = true; // epoll_pwait2 is there
     int lockFd_ = -1;
     std::string lockPath_;
     bool consoleOpen_ = true;
