@@ -2,7 +2,11 @@
 // stations), through raw pseudo-terminal descriptors:
 //   cpu: share of one core taken while relaying one paced 115200 stream
 //        (a slave writing about the line's rate to a master), with the
-//        simulator's wake-ups per second;
+//        simulator's wake-ups per second, with 2 modules and with 100 (the
+//        other 98 held by stations that stay quiet);
+//   memory: proportional set size of the simulator and its reading process
+//           with 2 and with 102 modules, and what each idle module (without
+//           a station) adds;
 //   idle: wake-ups per second of an idle simulator with 10 modules, without
 //         stations and with a station holding each module;
 //   relay latency: station write to the other station's read, 115200 baud,
@@ -250,10 +254,16 @@ std::vector<unsigned char> payload(size_t size) {
     return p;
 }
 
-void cpuWhilePacing(const std::string& binary) {
-    Sim sim(binary, {"M=master:0", "S=slave:7"});
+void cpuWhilePacing(const std::string& binary, int moduleCount) {
+    std::vector<std::string> modules{"M=master:0", "S=slave:7"};
+    for (int i = 2; i < moduleCount; ++i)
+        modules.push_back("I" + std::to_string(i) + "=slave:" + std::to_string(100 + i));
+    Sim sim(binary, modules);
     const int master = sim.station("M", B115200);
     const int slave = sim.station("S", B115200);
+    std::vector<int> quiet;
+    for (int i = 2; i < moduleCount; ++i)
+        quiet.push_back(sim.station("I" + std::to_string(i), B115200));
     sleepMs(300);
     // 1,100 bytes every 100 ms: 11,000 of the line's 11,520 bytes a second,
     // as a station that keeps to the line would write.
@@ -281,12 +291,52 @@ void cpuWhilePacing(const std::string& binary) {
     const double elapsed = msSince(start) / 1000;
     stop = true;
     reader.join();
-    std::printf("cpu, one paced 115200 stream (slave to master, 11,000 B/s, %d s):\n"
+    std::printf("cpu, one paced 115200 stream (slave to master, 11,000 B/s, %d s), %d modules:\n"
                 "  %.2f %% of one core, %.0f wake-ups/s, %zu bytes relayed\n",
-                seconds, 100 * (after.cpuSeconds - before.cpuSeconds) / elapsed,
+                seconds, moduleCount, 100 * (after.cpuSeconds - before.cpuSeconds) / elapsed,
                 double(after.switches - before.switches) / elapsed, received);
     close(master);
     close(slave);
+    for (int fd : quiet)
+        close(fd);
+}
+
+// Proportional set size in KiB (shared pages split between the processes
+// that map them), from /proc.
+long pssOfOne(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string line;
+    while (std::getline(rollup, line))
+        if (line.rfind("Pss:", 0) == 0)
+            return std::stol(line.substr(4));
+    return 0;
+}
+
+// The simulator and its reading process.
+long pssOf(pid_t pid) {
+    long kib = pssOfOne(pid);
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                           "/children");
+    pid_t child;
+    while (children >> child)
+        kib += pssOfOne(child);
+    return kib;
+}
+
+void memoryPerModule(const std::string& binary) {
+    auto measure = [&](int count) {
+        std::vector<std::string> modules{"M=master:0"};
+        for (int i = 1; i < count; ++i)
+            modules.push_back("S" + std::to_string(i) + "=slave:" + std::to_string(i));
+        Sim sim(binary, modules);
+        sleepMs(500);
+        return pssOf(sim.pid());
+    };
+    const long few = measure(2);
+    const long many = measure(102);
+    std::printf("memory, idle modules without stations:\n"
+                "  2 modules: %ld KiB, 102 modules: %ld KiB, %.1f KB per idle module\n",
+                few, many, double(many - few) * 1024.0 / 1000.0 / 100.0);
 }
 
 void idleWakeups(const std::string& binary) {
@@ -485,8 +535,12 @@ int main(int argc, char** argv) {
     const std::string binary = simPath(argv[0]);
     const std::string only = argc > 1 ? argv[1] : "";
     auto want = [&](const char* name) { return only.empty() || only == name; };
-    if (want("cpu"))
-        cpuWhilePacing(binary);
+    if (want("cpu")) {
+        cpuWhilePacing(binary, 2);
+        cpuWhilePacing(binary, 100);
+    }
+    if (want("memory"))
+        memoryPerModule(binary);
     if (want("idle"))
         idleWakeups(binary);
     if (want("latency"))

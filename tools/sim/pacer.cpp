@@ -10,7 +10,30 @@ Nanos paceTick(Nanos t) {
     return t >= 0 ? (t + q - 1) / q * q : -(-t / q * q);
 }
 
-Pacer::Pacer(int baud, std::size_t capacity) : ring_(std::max<std::size_t>(capacity, 1)) {
+namespace {
+
+// Makes a ring holding `size` bytes from `head` big enough for `needed`
+// bytes: at least twice its size, at most `bound`. What it holds moves to
+// the front.
+void growRing(Bytes& ring, std::size_t& head, std::size_t size, std::size_t needed,
+              std::size_t bound) {
+    if (needed <= ring.size())
+        return;
+    const std::size_t grown =
+        std::min(std::max({needed, 2 * ring.size(), std::size_t(4096)}), bound);
+    Bytes next(grown);
+    const std::size_t first = std::min(size, ring.size() - head);
+    if (first > 0)
+        std::memcpy(next.data(), ring.data() + head, first);
+    if (size > first)
+        std::memcpy(next.data() + first, ring.data(), size - first);
+    ring.swap(next);
+    head = 0;
+}
+
+} // namespace
+
+Pacer::Pacer(int baud, std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {
     setBaud(baud);
 }
 
@@ -21,6 +44,7 @@ bool Pacer::push(const std::uint8_t* prefix, std::size_t prefixSize, const std::
         return true;
     if (total > room())
         return false;
+    growRing(ring_, head_, size_, size_ + total, capacity_);
     auto copy = [this](const std::uint8_t* from, std::size_t n) {
         std::size_t tail = (head_ + size_) % ring_.size();
         while (n > 0) {
@@ -64,6 +88,8 @@ Pacer::Pieces Pacer::peek(std::size_t count) {
 
 void Pacer::consume(std::size_t count) {
     count = std::min(count, size_);
+    if (count == 0)
+        return;
     head_ = (head_ + count) % ring_.size();
     size_ -= count;
     while (count > 0 && !segments_.empty()) {
@@ -92,12 +118,13 @@ std::optional<Nanos> Pacer::deadline() const {
 std::size_t Pacer::clear() {
     const std::size_t dropped = size_;
     segments_.clear();
+    Bytes().swap(ring_);
     head_ = size_ = 0;
     cursor_ = 0;
     return dropped;
 }
 
-Intake::Intake(int baud, std::size_t lookahead) : ring_(std::max<std::size_t>(lookahead, 1)) {
+Intake::Intake(int baud, std::size_t lookahead) : capacity_(std::max<std::size_t>(lookahead, 1)) {
     setBaud(baud);
 }
 
@@ -146,6 +173,7 @@ void Intake::fill(const std::uint8_t* bytes, std::size_t size, const Arrival& ar
     }
     lastStamp_ = stamp;
     filled_ += size;
+    growRing(ring_, head_, size_, size_ + size, capacity_);
     std::size_t tail = (head_ + size_) % ring_.size();
     while (size > 0) {
         const std::size_t piece = std::min(size, ring_.size() - tail);

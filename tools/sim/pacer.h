@@ -35,7 +35,7 @@ public:
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    std::size_t room() const { return ring_.size() - size_; }
+    std::size_t room() const { return capacity_ - size_; }
 
     // Queues [prefix] bytes, which the module may start sending at
     // `availableAt`. False (and nothing queued) when they do not fit.
@@ -75,7 +75,10 @@ private:
     };
     Nanos charTime_ = 0;
     Nanos cursor_ = 0; // when the last byte sent finished
+    // Grows with what is queued, up to the capacity; given back when the
+    // queue is dropped.
     Bytes ring_;
+    std::size_t capacity_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;
     std::deque<Segment> segments_;
@@ -102,7 +105,7 @@ public:
     bool busy() const { return size_ > 0; }
     std::size_t buffered() const { return size_; }
     // How many more bytes may be read ahead of the line.
-    std::size_t room() const { return ring_.size() - size_; }
+    std::size_t room() const { return capacity_ - size_; }
     // Bytes handed on so far, ever.
     std::uint64_t handedOn() const { return taken_; }
     // Starts the line again at `now` after the module stopped taking bytes
@@ -159,7 +162,8 @@ private:
     std::deque<Start> starts_;
     std::deque<std::uint64_t> writeStarts_;
     std::deque<std::pair<std::uint64_t, std::uint64_t>> late_; // [from, to) read late
-    Bytes ring_;
+    Bytes ring_; // grows with what is read ahead, up to the lookahead
+    std::size_t capacity_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;
 };

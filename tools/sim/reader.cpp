@@ -469,6 +469,11 @@ void StationReader::watch(std::size_t i) {
     poke();
 }
 
+bool StationReader::pending(std::size_t i) const {
+    const LaneState& s = layout(shared_, lanes_, ringSize_).lanes[i];
+    return s.head.load(std::memory_order_acquire) != s.tail.load(std::memory_order_relaxed);
+}
+
 bool StationReader::quiet(std::size_t i) const {
     const Layout l = layout(shared_, lanes_, ringSize_);
     const LaneState& s = l.lanes[i];

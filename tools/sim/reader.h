@@ -71,6 +71,8 @@ public:
     // Nothing waits to be taken in lane `i` and the reader is not reading:
     // everything the station wrote up to now has been taken.
     bool quiet(std::size_t i) const;
+    // Chunks of lane `i` wait to be taken.
+    bool pending(std::size_t i) const;
 
 private:
     void poke();

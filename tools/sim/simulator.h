@@ -12,6 +12,7 @@
 #include "trace.h"
 
 #include <string>
+#include <sys/epoll.h>
 #include <vector>
 
 namespace rava::sim {
@@ -52,27 +53,38 @@ struct Module {
 
     // The packet being handed on; while some of its deliveries wait for
     // room, the module takes nothing more from its station.
+    enum class Hold {
+        None,  // no packet waits: the module takes its station's bytes
+        Relay, // a packet of its station waits for room at its receivers
+        Reply, // register replies wait for room at its own station
+    };
     Packet packet;
-    bool held = false;
-    bool reply = false; // packet holds register replies for the module's own station
-    bool reached = false;
+    Hold hold = Hold::None;
+    bool reached = false; // some receiver got the held packet
     Nanos heldSince = 0;
     Route route;
 
     PtyPort port;
     std::string link;
     bool linked = false;
-    bool present = false;
-    bool writeBlocked = false; // the station's side is full: wait for POLLOUT
+    // The station's side of the pseudo-terminal.
+    enum class State {
+        Absent, // no station holds it: left out of the poll, packets for it dropped
+        Open,   // a station holds it
+        Full,   // a station holds it and its side is full: wait for POLLOUT
+    };
+    State state = State::Absent;
     int watch = -1;
     Nanos nextProbe = 0;
     ModuleStats stats;
 
     LineSetting line() const { return {baud, parity}; }
+    bool present() const { return state != State::Absent; }
+    bool held() const { return hold != Hold::None; }
 };
 
 // The running simulation: one pseudo-terminal per module, a reading
-// process, a poll() loop, framing, routing, register programming, pacing,
+// process, an epoll loop, framing, routing, register programming, pacing,
 // faults, trace and console.
 //
 // How the modules behave where a real one leaves room:
@@ -125,9 +137,9 @@ struct Module {
 //   "undelivered" bytes still queued for a station that went away.
 // - Stations come and go. The simulator watches each station device for
 //   opens (inotify; without it, it looks once a second), and a module with
-//   no station is left out of poll(). A packet for it is dropped ("absent")
-//   rather than kept; what was still queued for it is dropped when it goes,
-//   so the next station starts clean. What a station wrote before closing
+//   no station is left out of the epoll set. A packet for it is dropped
+//   ("absent") rather than kept; what was still queued for it is dropped
+//   when it goes, so the next station starts clean. What a station wrote before closing
 //   is still taken, at the line's rate, and relayed.
 // - A master's packet of the address byte alone carries nothing: dropped
 //   ("empty"). Several masters may exist, with any addresses (a master's own
@@ -176,11 +188,19 @@ private:
     void removeLinks();
     void watchStation(Module& m);
     std::optional<Nanos> pollTimeout() const;
+    // Makes epoll watch `fd` for `wanted` events (-1: not at all), as
+    // `watched` says it does now. False when epoll refuses.
+    bool follow(int fd, std::uint64_t tag, int& watched, int wanted);
+    // Waits for events of the epoll set until `timeout` (nullptr: no end).
+    int wait(std::vector<epoll_event>& events, const timespec* timeout);
     void readWatches(Nanos t);
     void probe(Module& m, Nanos t);
     // `unread`: what it wrote may still wait in the kernel.
     void stationLeft(Module& m, Nanos t, bool unread = true);
     void collect(std::size_t i, Nanos t);
+    // Nothing to take, frame, hand on or send: a pass of the loop has
+    // nothing to do for it.
+    bool idle(std::size_t i) const;
     // Nothing of the station's waits: a packet may close after its gap.
     bool lineIdle(std::size_t i) const;
     // Moves what the reader read into the module's receive buffer.
@@ -212,6 +232,8 @@ private:
     Bytes chunk_;
     StationReader reader_;
     int inotify_ = -1;
+    int epoll_ = -1;
+    bool precise_ = true; // epoll_pwait2 is there
     int lockFd_ = -1;
     std::string lockPath_;
     bool consoleOpen_ = true;
