@@ -9,6 +9,7 @@
 #include "link/station_settings.h"
 #include "master_poller.h"
 #include "message_collector.h"
+#include "polling_words.h"
 
 #include <QCheckBox>
 #include <QColor>
@@ -203,31 +204,11 @@ void PollingPage::tell(const QString& message) {
 }
 
 void PollingPage::onFailed(PollFailure failure, const QString& detail) {
-    switch (failure) {
-    case PollFailure::OpenFailed:
-        tell(detail.isEmpty() ? QStringLiteral("The polling channel cannot be opened.") : detail);
-        break;
-    case PollFailure::WriteFailed:
-        tell(QStringLiteral("Writing to the polling channel failed; polling stopped."));
-        break;
-    case PollFailure::ChannelLost:
-        tell(QStringLiteral("%1; polling stopped.").arg(deviceGone(channel_)));
-        break;
-    }
+    tell(masterFailureText(failure, detail, channel_));
 }
 
 void PollingPage::onSlaveFailed(PollFailure failure, const QString& detail) {
-    switch (failure) {
-    case PollFailure::OpenFailed:
-        tell(detail.isEmpty() ? QStringLiteral("The polling channel cannot be opened.") : detail);
-        break;
-    case PollFailure::WriteFailed:
-        tell(QStringLiteral("Writing to the polling channel failed; the slave no longer answers."));
-        break;
-    case PollFailure::ChannelLost:
-        tell(QStringLiteral("%1; the slave no longer answers.").arg(deviceGone(channel_)));
-        break;
-    }
+    tell(slaveFailureText(failure, detail, channel_));
 }
 
 void PollingPage::showReply(int index) {
