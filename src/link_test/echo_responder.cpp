@@ -9,6 +9,7 @@ namespace rava::linktest {
 EchoResponder::EchoResponder(Channel& channel, qint64 gapNs, bool addressed, QObject* parent)
     : QObject(parent), channel_(&channel), framer_(new PacketFramer(channel, gapNs, this)),
       pause_(new WirePause(QStringLiteral("echo pause"), this)), addressed_(addressed) {
+    framer_->setWholeCheck([a = addressed](const QByteArray& b) { return isWholePacket(b, a); });
     connect(framer_, &PacketFramer::packet, this,
             [this](const QByteArray& bytes, qint64) { onPacket(bytes); });
     connect(pause_, &WirePause::over, this, &EchoResponder::writeNext);

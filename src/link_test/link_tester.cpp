@@ -7,6 +7,7 @@
 #include "packet_framer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace rava::linktest {
 
@@ -16,7 +17,10 @@ LinkTester::LinkTester(Channel& channel, qint64 gapNs, const LinkTestConfig& con
       framer_(new PacketFramer(channel, gapNs, this)),
       pause_(new WirePause(QStringLiteral("probe pause"), this)),
       deadline_(new OneShot(QStringLiteral("probe timeout"), config.timeoutMs, this)),
-      statsWait_(new OneShot(QStringLiteral("stats timeout"), config.timeoutMs, this)) {
+      statsWait_(new OneShot(QStringLiteral("stats timeout"), config.timeoutMs, this)),
+      spacing_(new OneShot(QStringLiteral("probe spacing"), config.timeoutMs, this)) {
+    framer_->setWholeCheck(
+        [a = config.addressed](const QByteArray& b) { return isWholePacket(b, a); });
     connect(framer_, &PacketFramer::packet, this, &LinkTester::onPacket);
     connect(pause_, &WirePause::over, this, [this] {
         pauseOver_ = true;
@@ -25,6 +29,10 @@ LinkTester::LinkTester(Channel& channel, qint64 gapNs, const LinkTestConfig& con
     connect(pause_, &WirePause::stalled, this, [this](qint64) { fail(QString()); });
     connect(deadline_, &OneShot::fired, this, &LinkTester::onDeadline);
     connect(statsWait_, &OneShot::fired, this, &LinkTester::askStats);
+    connect(spacing_, &OneShot::fired, this, [this] {
+        spacingOver_ = true;
+        maybeSendNext();
+    });
     connect(&channel, &Channel::lost, this, [this](const QString& reason) {
         if (running_)
             fail(reason.isEmpty() ? QStringLiteral("lost") : reason);
@@ -57,6 +65,7 @@ void LinkTester::stop() {
     pause_->stop();
     deadline_->stop();
     statsWait_->stop();
+    spacing_->stop();
     if (channel_)
         channel_->close();
 }
@@ -86,6 +95,11 @@ void LinkTester::sendProbe() {
     outstanding_.insert(seq, monotonicNs());
     lastSeq_ = seq;
     ++result_.sent;
+    if (config_.intervalMs == 0) {
+        spacingOver_ = false;
+        spacing_->setInterval(spacingMs());
+        spacing_->start();
+    }
     if (!deadline_->isActive())
         armDeadline();
     emit progress(result_.sent, result_.received);
@@ -95,7 +109,7 @@ void LinkTester::maybeSendNext() {
     if (!running_ || askingStats_ || !pauseOver_)
         return;
     if (result_.sent < config_.count) {
-        if (config_.intervalMs > 0 || outstanding_.isEmpty())
+        if (config_.intervalMs > 0 || outstanding_.isEmpty() || spacingOver_)
             sendProbe();
         return;
     }
@@ -129,7 +143,15 @@ void LinkTester::onPacket(const QByteArray& bytes, qint64 lastByteNs) {
         // channel can tell and the probe was the last write.
         if (p.seq == lastSeq_ && channel_ && channel_->handedToDriverAtNs() > sentNs)
             sentNs = channel_->handedToDriverAtNs();
-        result_.rttMs.append(double(lastByteNs - sentNs) / 1e6);
+        const double rtt = double(lastByteNs - sentNs) / 1e6;
+        result_.rttMs.append(rtt);
+        if (srttMs_ < 0) {
+            srttMs_ = rtt;
+            rttVarMs_ = rtt / 2;
+        } else {
+            rttVarMs_ = 0.75 * rttVarMs_ + 0.25 * std::abs(srttMs_ - rtt);
+            srttMs_ = 0.875 * srttMs_ + 0.125 * rtt;
+        }
         outstanding_.erase(it);
         answered_.insert(p.seq);
         ++result_.received;
@@ -143,6 +165,13 @@ void LinkTester::onPacket(const QByteArray& bytes, qint64 lastByteNs) {
     } else {
         ++result_.damaged; // a number never sent
     }
+}
+
+int LinkTester::spacingMs() const {
+    if (srttMs_ < 0)
+        return config_.timeoutMs;
+    const double ms = srttMs_ + qMax(4 * rttVarMs_, 5.0);
+    return qBound(1, int(std::ceil(ms)), config_.timeoutMs);
 }
 
 void LinkTester::armDeadline() {

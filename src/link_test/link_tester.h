@@ -47,8 +47,12 @@ struct LinkTestResult {
 // back is read and counted. A round trip runs from the moment the probe
 // reached the driver to the arrival of the last byte of its answer. Between
 // writes a wire pause keeps each probe a packet of its own; with an interval
-// the probes go out at that pace whatever comes back, without one each goes
-// once the last is back or lost. Once all probes are resolved the tester
+// the probes go out at that pace whatever comes back. Without one each goes
+// once the last is back, or once the last has been out for longer than a
+// round trip is expected to take (the smoothed round trip plus four times
+// its variation, as TCP reckons it, at most the timeout): a lost probe then
+// costs about one round trip, not a whole timeout, while it still counts as
+// lost only when its own timeout passes. Once all probes are resolved the tester
 // asks the echo for its own counts (three tries), then finishes.
 class LinkTester : public QObject {
     Q_OBJECT
@@ -81,6 +85,7 @@ private:
     void onDeadline();
     void armDeadline();
     void askStats();
+    int spacingMs() const;
     void finish();
     void fail(const QString& reason);
     bool write(const QByteArray& bytes);
@@ -91,6 +96,10 @@ private:
     WirePause* pause_;
     OneShot* deadline_;
     OneShot* statsWait_;
+    OneShot* spacing_; // without an interval: how long to wait for the last probe
+    bool spacingOver_ = true;
+    double srttMs_ = -1; // smoothed round trip; -1 before the first
+    double rttVarMs_ = 0;
     bool running_ = false;
     bool pauseOver_ = true;
     bool askingStats_ = false;

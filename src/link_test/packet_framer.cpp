@@ -51,7 +51,7 @@ void PacketFramer::onReceived() {
         return;
     lastByteNs_ = monotonicNs();
     buffer_.append(bytes);
-    if (buffer_.size() >= kMaxPacket) {
+    if (buffer_.size() >= kMaxPacket || (whole_ && whole_(buffer_))) {
         emitPacket();
         return;
     }

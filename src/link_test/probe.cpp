@@ -106,6 +106,10 @@ Packet parsePacket(const QByteArray& bytes) {
     }
 }
 
+bool isWholePacket(const QByteArray& bytes, bool addressed) {
+    return parsePacket(addressed ? bytes.mid(1) : bytes).kind != Packet::Kind::Damaged;
+}
+
 double percentile(const QList<double>& sorted, double fraction) {
     if (sorted.isEmpty())
         return 0;

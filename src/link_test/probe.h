@@ -44,6 +44,10 @@ struct Packet {
 // not one of the above, is Damaged.
 Packet parsePacket(const QByteArray& bytes);
 
+// Whether `bytes` (after the sender's address byte when `addressed`) are one
+// whole link-test packet.
+bool isWholePacket(const QByteArray& bytes, bool addressed);
+
 // The value below which `fraction` of `sorted` lies (nearest rank); 0 for
 // an empty list.
 double percentile(const QList<double>& sorted, double fraction);

@@ -5,6 +5,7 @@
 #include "link/one_shot.h"
 #include "link_test/echo_responder.h"
 #include "link_test/link_tester.h"
+#include "link_test/packet_framer.h"
 
 #include <QRandomGenerator>
 
@@ -47,7 +48,8 @@ int linkTest(Station& station) {
         config.prefix = QByteArray(1, char(o.remote));
     config.addressed = master;
     config.run = QRandomGenerator::global()->generate() | 1u;
-    linktest::LinkTester tester(channel, packetGapNs(params), config);
+    linktest::LinkTester tester(channel, linktest::PacketFramer::hostGapNs(packetGapNs(params)),
+                                config);
     QString failure;
     QObject::connect(
         &tester, &linktest::LinkTester::progress, &station, [&](int sent, int received) {
@@ -137,8 +139,9 @@ int echo(Station& station) {
     const Options& o = station.options();
     SerialChannel& channel = station.link().pollingChannel();
     channel.setTraceName(QStringLiteral("echo"));
-    linktest::EchoResponder responder(channel, packetGapNs(station.lineParams()),
-                                      station.settings().isMaster());
+    linktest::EchoResponder responder(
+        channel, linktest::PacketFramer::hostGapNs(packetGapNs(station.lineParams())),
+        station.settings().isMaster());
     QString failure;
     QObject::connect(&responder, &linktest::EchoResponder::echoed, &station, [&] {
         out.progress(QStringLiteral("%1 packets echoed").arg(responder.packets()));
