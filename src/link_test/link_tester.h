@@ -53,11 +53,11 @@ struct LinkTestResult {
 // its variation, as TCP reckons it, at most the timeout): a lost probe then
 // costs about one round trip, not a whole timeout, while it still counts as
 // lost only when its own timeout passes. Once all probes are resolved the tester
-// asks the echo for its own counts (three tries), then finishes.
+// asks the echo for its own counts (five tries), then finishes.
 class LinkTester : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kStatsTries = 3;
+    static constexpr int kStatsTries = 5;
 
     LinkTester(Channel& channel, qint64 gapNs, const LinkTestConfig& config,
                QObject* parent = nullptr);
