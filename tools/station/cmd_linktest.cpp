@@ -91,12 +91,12 @@ int linkTest(Station& station) {
                      {"duplicated", r.duplicated},
                      {"damaged", r.damaged},
                      {"late", r.late},
-                     {"loss", r.sent > 0 ? double(r.lost()) / r.sent : 0.0},
+                     {"loss", rounded(r.sent > 0 ? double(r.lost()) / r.sent : 0.0, 4)},
                      {"rtt_ms", rttJson(r.rttMs)},
-                     {"seconds", r.seconds},
-                     {"payload_bytes_per_second", payload},
-                     {"ideal_bytes_per_second", ideal},
-                     {"throughput_ratio", ratio},
+                     {"seconds", rounded(r.seconds, 3)},
+                     {"payload_bytes_per_second", rounded(payload, 1)},
+                     {"ideal_bytes_per_second", rounded(ideal, 1)},
+                     {"throughput_ratio", rounded(ratio, 4)},
                      {"interrupted", code == kInterrupted}};
     if (r.echo) {
         // What the echo counted tells the two directions apart.

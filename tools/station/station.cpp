@@ -24,12 +24,12 @@ void onSigint(int) {
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
 }
 
+} // namespace
+
 double rounded(double v, int decimals) {
-    const double f = decimals == 3 ? 1000.0 : 100.0;
+    const double f = std::pow(10.0, decimals);
     return std::round(v * f) / f;
 }
-
-} // namespace
 
 Output::Output(const Options& options) : options_(options) {
     terminal_ = ::isatty(STDOUT_FILENO) == 1;

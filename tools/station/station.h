@@ -97,6 +97,9 @@ int registers(Station& station);
 int linkTest(Station& station);
 int echo(Station& station);
 
+// `v` to `decimals` places, for figures in JSON.
+double rounded(double v, int decimals);
+
 // Round-trip figures of a list of milliseconds, sorted: {min, median, p99}.
 QJsonObject rttJson(const QList<double>& sortedMs);
 QString rttText(const QList<double>& sortedMs);
