@@ -237,6 +237,12 @@ private slots:
         QCOMPARE(half.finish(), 1);
         QVERIFY2(half.err().contains("Operation failed. Check the settings!"),
                  qPrintable(half.err()));
+        // --com N finds the device as the window does: RAVA2_COMn first.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("RAVA2_COM3", port);
+        Run viaCom({"read-reg", "address", "--com", "3", "--json"}, env);
+        QCOMPARE(viaCom.finish(), 0);
+        QCOMPARE(viaCom.json().value("value").toInt(), 2); // as the 2.5 above left it
         Run parity({"write-reg", "parity", "3", "--port", port, "--json"});
         QCOMPARE(parity.finish(), 0);
         QCOMPARE(parity.json().value("value").toInt(), 3);
