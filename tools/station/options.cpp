@@ -170,6 +170,7 @@ Options parseOptions(const QStringList& arguments) {
 
     const auto bad = [&o](const QString& option, const QString& value, const QString& fits) {
         o.error = QStringLiteral("%1 %2: %3").arg(option, value, fits);
+        return o;
     };
     bool durationGiven = false;
     for (const auto& [name, value] : given) {
@@ -185,64 +186,63 @@ Options parseOptions(const QStringList& arguments) {
             o.quiet = true;
         } else if (name == QLatin1String("--port")) {
             if (value.isEmpty())
-                return bad(name, value, QStringLiteral("a device path")), o;
+                return bad(name, value, QStringLiteral("a device path"));
             o.port = value;
         } else if (name == QLatin1String("--com")) {
             if (!wholeNumber(value, 1, 4, &o.com))
-                return bad(name, value, QStringLiteral("1, 2, 3 or 4")), o;
+                return bad(name, value, QStringLiteral("1, 2, 3 or 4"));
         } else if (name == QLatin1String("--line")) {
             o.lineSetting = lineIndex(value);
             if (o.lineSetting < 0)
-                return bad(name, value, QStringLiteral("one of ") + lineChoices()), o;
+                return bad(name, value, QStringLiteral("one of ") + lineChoices());
         } else if (name == QLatin1String("--remote")) {
             o.remote = byteValue(value);
             if (o.remote < 0)
-                return bad(name, value, QStringLiteral("an address from 0 to 255")), o;
+                return bad(name, value, QStringLiteral("an address from 0 to 255"));
         } else if (name == QLatin1String("--idle-ms")) {
             if (!wholeNumber(value, 1, 3600000, &o.idleMs))
-                return bad(name, value, QStringLiteral("milliseconds from 1 to 3600000")), o;
+                return bad(name, value, QStringLiteral("milliseconds from 1 to 3600000"));
         } else if (name == QLatin1String("--out")) {
             if (value.isEmpty())
-                return bad(name, value, QStringLiteral("a file name")), o;
+                return bad(name, value, QStringLiteral("a file name"));
             o.out = value;
         } else if (name == QLatin1String("--row")) {
             const int colon = value.indexOf(QLatin1Char(':'));
             const int address = colon < 0 ? -1 : byteValue(value.left(colon));
             if (address < 0)
                 return bad(name, value,
-                           QStringLiteral("ADDRESS:COMMAND, an address from 0 to 255")),
-                       o;
+                           QStringLiteral("ADDRESS:COMMAND, an address from 0 to 255"));
             if (o.rows.size() == 5)
-                return bad(name, value, QStringLiteral("at most 5 rows, as the poll table has")), o;
+                return bad(name, value, QStringLiteral("at most 5 rows, as the poll table has"));
             o.rows.append({address, value.mid(colon + 1)});
         } else if (name == QLatin1String("--cycles")) {
             if (!wholeNumber(value, 1, 1000000, &o.cycles))
-                return bad(name, value, QStringLiteral("a whole number from 1 to 1000000")), o;
+                return bad(name, value, QStringLiteral("a whole number from 1 to 1000000"));
         } else if (name == QLatin1String("--duration")) {
             bool ok = false;
             o.duration = value.toDouble(&ok);
             if (!ok || !(o.duration > 0) || o.duration > 1e6)
-                return bad(name, value, QStringLiteral("seconds above 0")), o;
+                return bad(name, value, QStringLiteral("seconds above 0"));
             durationGiven = true;
         } else if (name == QLatin1String("--pause-ms")) {
             if (!wholeNumber(value, 1, 3600000, &o.pauseMs))
-                return bad(name, value, QStringLiteral("milliseconds from 1 to 3600000")), o;
+                return bad(name, value, QStringLiteral("milliseconds from 1 to 3600000"));
         } else if (name == QLatin1String("--command")) {
             o.command = value;
         } else if (name == QLatin1String("--reply")) {
             o.reply = value;
         } else if (name == QLatin1String("--count")) {
             if (!wholeNumber(value, 1, 10000000, &o.count))
-                return bad(name, value, QStringLiteral("a whole number from 1 to 10000000")), o;
+                return bad(name, value, QStringLiteral("a whole number from 1 to 10000000"));
         } else if (name == QLatin1String("--size")) {
             if (!wholeNumber(value, 16, 4096, &o.size))
-                return bad(name, value, QStringLiteral("bytes from 16 to 4096")), o;
+                return bad(name, value, QStringLiteral("bytes from 16 to 4096"));
         } else if (name == QLatin1String("--interval")) {
             if (!wholeNumber(value, 0, 3600000, &o.intervalMs))
-                return bad(name, value, QStringLiteral("milliseconds from 0 to 3600000")), o;
+                return bad(name, value, QStringLiteral("milliseconds from 0 to 3600000"));
         } else if (name == QLatin1String("--timeout")) {
             if (!wholeNumber(value, 1, 3600000, &o.timeoutMs))
-                return bad(name, value, QStringLiteral("milliseconds from 1 to 3600000")), o;
+                return bad(name, value, QStringLiteral("milliseconds from 1 to 3600000"));
         }
     }
     if (!o.port.isEmpty() && o.com != 0) {
