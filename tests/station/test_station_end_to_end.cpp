@@ -351,6 +351,28 @@ private slots:
         QCOMPARE(readAll(got + ".part"), QByteArray("one\r\ntwo\r\nthree\r\n"));
         QVERIFY2(receiver.err().contains(got + ".part"), qPrintable(receiver.err()));
     }
+
+    // SIGINT in the middle of an image: exit 130 and no picture file.
+    void interruptedImageWritesNothing() {
+        SimProcess sim({"--baud", "9600", "a=master:0", "b=slave:7"});
+        QVERIFY(sim.start());
+        const QString line = QStringLiteral("9600,none,8,1");
+        const QString got = path("interrupted.bmp");
+        Run receiver({"receive-image", "--slave", "--port", sim.linkPath("b"), "--out", got,
+                      "--line", line, "--json"});
+        QVERIFY(sim.waitStations({"b"}));
+        const QString file = test::writeFile(dir_, "big.bin", QByteArray(20000, 'x'));
+        Run sender(
+            {"send-image", file, "--port", sim.linkPath("a"), "--remote", "7", "--line", line});
+        QTest::qWait(1500);
+        receiver.signal(SIGINT);
+        QCOMPARE(receiver.finish(), 130);
+        QVERIFY(!QFile::exists(got));
+        const qint64 came = receiver.json().value("bytes").toInteger();
+        QVERIFY2(came > 0 && came < 20000, qPrintable(QString::number(came)));
+        sender.signal(SIGINT);
+        QCOMPARE(sender.finish(), 130);
+    }
 };
 
 QTEST_MAIN(StationEndToEndTest)
