@@ -1,5 +1,6 @@
 // rava2-station processes against each other through the module simulator:
 // every subcommand, its figures and its failures.
+#include "image_transfer/image_sender.h"
 #include "link/station_settings.h"
 #include "link/wire_trace.h"
 #include "sim/sim_process.h"
@@ -150,6 +151,40 @@ private slots:
         QCOMPARE(station.finish(), 0);
         const QStringList window = outLines(windowTrace);
         QCOMPARE(window.size(), 5);
+        QCOMPARE(outLines(stationTrace), window);
+    }
+
+    // And those of send-image are the window's image sender's.
+    void sendImageWritesWhatTheWindowWrites() {
+        SimProcess sim({"a=master:0", "b=slave:7"});
+        QVERIFY(sim.start());
+        QByteArray bytes;
+        for (int i = 0; i < 500; ++i)
+            bytes.append(char(i * 7));
+        const QString file = test::writeFile(dir_, "blocks.bin", bytes);
+        const QString windowTrace = path("window-image.trace");
+        const QString stationTrace = path("station-image.trace");
+        {
+            auto channel = test::openStation(1, sim.linkPath("a"));
+            QVERIFY(channel);
+            channel->setTraceName(QStringLiteral("image"));
+            channel->close();
+            StationSettings settings;
+            settings.setLineSetting(9);
+            settings.setRemoteAddress(7);
+            image::ImageSender sender(*channel, settings);
+            QSignalSpy done(&sender, &image::ImageSender::finished);
+            WireTrace::restart(windowTrace);
+            QVERIFY(sender.send(file));
+            QVERIFY(done.wait(10000));
+            WireTrace::restart(QString());
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("RAVA2_TRACE", stationTrace);
+        Run station({"send-image", file, "--port", sim.linkPath("a"), "--remote", "7"}, env);
+        QCOMPARE(station.finish(), 0);
+        const QStringList window = outLines(windowTrace);
+        QCOMPARE(window.size(), 1 + 6); // the header, five full blocks and the last
         QCOMPARE(outLines(stationTrace), window);
     }
 
