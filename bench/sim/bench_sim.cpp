@@ -1,4 +1,5 @@
-// Figures of the module simulator, through raw pseudo-terminal descriptors:
+// Figures of the module simulator (with the process that reads its
+// stations), through raw pseudo-terminal descriptors:
 //   cpu: share of one core taken while relaying one paced 115200 stream
 //        (a slave writing about the line's rate to a master), with the
 //        simulator's wake-ups per second;
@@ -77,7 +78,7 @@ struct Usage {
     long switches = 0; // voluntary: each is a sleep that ended, a wake-up
 };
 
-Usage usageOf(pid_t pid) {
+Usage usageOfOne(pid_t pid) {
     Usage u;
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string s((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
@@ -96,6 +97,20 @@ Usage usageOf(pid_t pid) {
     while (std::getline(status, line))
         if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
             u.switches += std::stol(line.substr(line.find(':') + 1));
+    return u;
+}
+
+// The simulator and its own children (the process that reads the stations).
+Usage usageOf(pid_t pid) {
+    Usage u = usageOfOne(pid);
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                           "/children");
+    pid_t child;
+    while (children >> child) {
+        const Usage c = usageOfOne(child);
+        u.cpuSeconds += c.cpuSeconds;
+        u.switches += c.switches;
+    }
     return u;
 }
 

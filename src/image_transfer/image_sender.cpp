@@ -136,6 +136,9 @@ void ImageSender::finish(bool ok, SendFailure failure, const QString& detail) {
 }
 
 void ImageSender::onStalled(qint64 unsent) {
+    // Reported as not sent, so never sent late either.
+    if (channel_)
+        channel_->abandon();
     finish(false, SendFailure::NotSent, QString::number(unsent));
 }
 

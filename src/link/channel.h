@@ -19,6 +19,9 @@ public:
     virtual bool open(QString* error = nullptr) = 0;
     // Releases the port. Bytes already handed to write() still go out.
     virtual void close() = 0;
+    // Releases the port at once, dropping what the driver has not taken:
+    // for a line that stopped taking bytes, whose rest was reported unsent.
+    virtual void abandon() { close(); }
     virtual bool isOpen() const = 0;
 
     // Queues all of `bytes` as one write (one packet for the module).

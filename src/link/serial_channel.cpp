@@ -29,6 +29,9 @@ struct DeviceLine {
     qint64 reached = 0;    // of those, bytes the driver has taken
     qint64 freeAtNs = 0;   // when the driver's bytes will have left the line
     qint64 handedAtNs = 0; // when the last byte reached the driver
+    // The line setting the bytes go out with. (Read back from the port, a
+    // pseudo-terminal would say "no parity" whatever was set.)
+    LineParams params;
 };
 
 // Which channel of this process holds which device, which devices are still
@@ -67,15 +70,6 @@ qint64 driverQueue(QSerialPort* port) {
     return 0;
 }
 
-LineParams paramsOf(const QSerialPort* port) {
-    LineParams p;
-    p.baud = port->baudRate();
-    p.parity = port->parity();
-    p.dataBits = port->dataBits();
-    p.stopBits = port->stopBits();
-    return p;
-}
-
 // Brings the device's line up to date with what the driver has taken since
 // the last look: each byte that reached it occupies the line for one
 // character time after the bytes before it.
@@ -85,7 +79,7 @@ DeviceLine& syncLine(const QString& key, QSerialPort* port) {
     if (reached > line.reached) {
         const qint64 now = monotonicNs();
         line.freeAtNs =
-            qMax(now, line.freeAtNs) + (reached - line.reached) * characterNs(paramsOf(port));
+            qMax(now, line.freeAtNs) + (reached - line.reached) * characterNs(line.params);
         line.reached = reached;
         if (port->bytesToWrite() == 0)
             line.handedAtNs = now;
@@ -98,21 +92,20 @@ DeviceLine& syncLine(const QString& key, QSerialPort* port) {
 // reckoning from the line rate, plus what still waits in Qt's queue.
 qint64 nsUntilQuiet(const QString& key, QSerialPort* port) {
     const DeviceLine& line = syncLine(key, port);
-    const LineParams params = paramsOf(port);
-    const qint64 c = characterNs(params);
+    const qint64 c = characterNs(line.params);
     const qint64 inDriver = driverQueue(port);
+    const qint64 queued = port->bytesToWrite();
     // Negative while the line has been free for a while: the silence so far
-    // counts towards the gap.
+    // counts towards the gap, but only once nothing waits to go out.
     qint64 busy = line.freeAtNs - monotonicNs();
-    if (inDriver > 0)
-        busy = qMax(busy, inDriver * c);
-    busy += port->bytesToWrite() * c;
-    return qMax<qint64>(0, busy + packetGapNs(params));
+    if (inDriver > 0 || queued > 0)
+        busy = std::max({busy, inDriver * c, qint64(0)}) + queued * c;
+    return qMax<qint64>(0, busy + packetGapNs(line.params));
 }
 
 qint64 unsentOn(const QString& key, QSerialPort* port) {
     const DeviceLine& line = syncLine(key, port);
-    const qint64 c = characterNs(paramsOf(port));
+    const qint64 c = characterNs(line.params);
     const qint64 onLine = qMax<qint64>(0, (line.freeAtNs - monotonicNs() + c - 1) / c);
     return port->bytesToWrite() + qMax(driverQueue(port), onLine);
 }
@@ -165,7 +158,7 @@ void drainThenClose(const QString& key, QSerialPort* port) {
             finishDrain(key, port);
             return;
         }
-        const qint64 ns = pending * characterNs(paramsOf(port));
+        const qint64 ns = pending * characterNs(registry().lines.value(key).params);
         check->start(int(std::clamp<qint64>(ns / 1000000, 2, 500)));
     };
     QObject::connect(check, &QTimer::timeout, drainer, step);
@@ -253,6 +246,7 @@ void SerialChannel::applySettings() {
     serial_->setDataBits(p->dataBits);
     serial_->setStopBits(p->stopBits);
     serial_->setFlowControl(QSerialPort::NoFlowControl);
+    syncLine(heldKey_, serial_).params = *p;
     markParity(*p);
 }
 
@@ -393,6 +387,10 @@ bool SerialChannel::open(QString* error) {
 
 void SerialChannel::close() {
     release(true);
+}
+
+void SerialChannel::abandon() {
+    release(false);
 }
 
 void SerialChannel::release(bool drain) {

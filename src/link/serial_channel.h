@@ -37,6 +37,7 @@ public:
 
     bool open(QString* error = nullptr) override;
     void close() override;
+    void abandon() override;
     bool isOpen() const override;
     QString deviceName() const override;
     bool write(const QByteArray& bytes) override;

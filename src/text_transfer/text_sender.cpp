@@ -91,6 +91,9 @@ void TextSender::finish(bool ok, SendFailure failure, const QString& detail) {
 }
 
 void TextSender::onStalled(qint64 unsent) {
+    // Reported as not sent, so never sent late either.
+    if (channel_)
+        channel_->abandon();
     fail(SendFailure::NotSent, QString::number(unsent));
 }
 

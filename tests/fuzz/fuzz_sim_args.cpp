@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const ModuleSpec& m : o.modules) {
         FUZZ_CHECK(!m.name.empty() && m.name.size() <= 64 && names.insert(m.name).second);
         FUZZ_CHECK(m.name.find('/') == std::string::npos && m.name != "." && m.name != "..");
+        FUZZ_CHECK(m.name != kLockFileName); // its link would replace the lock
         FUZZ_CHECK(m.address >= 0 && m.address <= 255 && (m.baud == 0 || isSupportedBaud(m.baud)));
         FUZZ_CHECK(frameGap(o.frameGapMs, m.baud ? m.baud : o.baud) >=
                    (o.frameGapMs > 0 ? 1 : 2 * kMillisecond));

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root, then builds the Debian package
 # and unpacks it into another: both must hold the programs, the desktop
-# entry, the icons and the user guide, and the package must name the
-# libraries the programs need.
+# entry, the icons, the user guide and the copyright file, and the package
+# must name the libraries the programs need.
 #   test_package.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -16,7 +16,8 @@ check_tree() { # root prefix
              share/man/man1/rava2-demo.1 share/man/man1/rava2-sim.1 share/man/man1/rava2-station.1 \
              share/icons/hicolor/scalable/apps/rava2-demo.svg \
              share/icons/hicolor/48x48/apps/rava2-demo.png \
-             share/doc/rava2-demo/user-guide.txt share/doc/rava2-demo/README.md; do
+             share/doc/rava2-demo/user-guide.txt share/doc/rava2-demo/README.md \
+             share/doc/rava2-demo/copyright; do
         [ -s "$root$prefix/$f" ] || fail "$prefix/$f missing under $root"
     done
     [ -x "$root$prefix/bin/rava2-demo" ] || fail "rava2-demo not executable"
@@ -33,6 +34,18 @@ check_tree() { # root prefix
     [ -f "$root$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon"
     head -n 1 "$root$prefix/share/doc/rava2-demo/user-guide.txt" | grep -qx 'USER GUIDE:' ||
         fail "user guide text"
+    # The copyright file in Debian's machine-readable form: every file under
+    # one licence, whose text is there.
+    local copyright=$root$prefix/share/doc/rava2-demo/copyright
+    head -n 1 "$copyright" |
+        grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+        fail "copyright format line"
+    grep -qx 'Files: \*' "$copyright" || fail "copyright: no Files: * paragraph"
+    grep -qx 'Copyright: Copyright 2026 the Rava 2 Demo developers' "$copyright" ||
+        fail "copyright: holder"
+    [ "$(grep -c '^License: Expat$' "$copyright")" = 2 ] || fail "copyright: licence not named"
+    grep -q '^ Permission is hereby granted, free of charge' "$copyright" ||
+        fail "copyright: licence text"
     ASAN_OPTIONS=detect_leaks=0 "$root$prefix/bin/rava2-demo" --version | grep -qx 'rava2-demo 1.2' ||
         fail "installed rava2-demo does not run"
     ASAN_OPTIONS=detect_leaks=0 "$root$prefix/bin/rava2-station" --version |

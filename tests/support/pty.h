@@ -15,6 +15,8 @@ public:
     Pty& operator=(const Pty&) = delete;
 
     bool valid() const { return !path_.isEmpty(); }
+    // The test's side, for a reader of its own.
+    int fd() const { return fd_; }
     QString stationPath() const { return path_; }
     bool send(const QByteArray& bytes);
     // What the station wrote: waits (running events) at most timeoutMs for

@@ -93,6 +93,11 @@ std::string checkModules(const std::vector<ModuleSpec>& modules) {
     for (const auto& m : modules) {
         if (!names.insert(m.name).second)
             return "module name '" + m.name + "' given twice";
+        // The link would take the place of the lock that keeps a second
+        // simulator out of the directory.
+        if (m.name == kLockFileName)
+            return "module name '" + m.name +
+                   "' is the name of the simulator's lock file in the directory; choose another";
         // A master's packet names one slave address: two slaves on one
         // address would make it ambiguous. Masters' own addresses are not
         // used for routing, so masters may share one.
@@ -177,9 +182,11 @@ std::string usage() {
            "                    address and parity registers)\n"
            "  baud NAME N       change a module's baud rate\n"
            "  loss P | corrupt P | latency MS\n"
-           "  stats             packets and bytes per module, drops by cause\n"
+           "  stats             packets and bytes per module, drops by cause, and\n"
+           "                    packets whose framing was guessed (the reader was late)\n"
            "\n"
-           "One simulator per directory: DIR/.rava2-sim.lock keeps a second one out.\n";
+           "One simulator per directory: DIR/.rava2-sim.lock keeps a second one out (and\n"
+           "no module may take that name).\n";
 }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {

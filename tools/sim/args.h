@@ -8,6 +8,9 @@
 
 namespace rava::sim {
 
+// The file in the links' directory that keeps a second simulator out of it.
+constexpr const char* kLockFileName = ".rava2-sim.lock";
+
 // One module of the command line: NAME=ROLE:ADDRESS[@BAUD].
 struct ModuleSpec {
     std::string name;

@@ -16,9 +16,10 @@ std::size_t Framer::room() const {
     return full_ ? 0 : maxPacket_ - length_;
 }
 
-void Framer::feed(const std::uint8_t* data, std::size_t size, Nanos end) {
+void Framer::feed(const std::uint8_t* data, std::size_t size, Nanos end, bool late) {
     if (size == 0)
         return;
+    guessed_ = guessed_ || late;
     const std::size_t keep = std::min(size, maxPacket_ - current_.size());
     current_.insert(current_.end(), data, data + keep);
     length_ += size;
@@ -35,14 +36,11 @@ void Framer::close(Packet& out) {
     out.length = length_;
     out.oversize = length_ > maxPacket_;
     out.cut = full_;
+    out.guessed = guessed_;
+    guessed_ = false;
     length_ = 0;
     full_ = false;
     ended_ = false;
-}
-
-void Framer::seenIdle(Nanos seen) {
-    if (length_ > 0)
-        last_ = std::max(last_, seen);
 }
 
 bool Framer::take(Nanos now, bool lineIdle, Packet& out) {

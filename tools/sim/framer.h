@@ -12,6 +12,7 @@ struct Packet {
     std::size_t length = 0; // bytes the station wrote for it
     bool oversize = false;  // longer than the bound: to be dropped whole
     bool cut = false;       // closed by the bound, the stream goes on
+    bool guessed = false;   // some of its bytes were read late: where it ends is a guess
 };
 
 // Cuts the byte stream a station writes into packets: bytes that follow
@@ -42,13 +43,10 @@ public:
     // Bytes whose last one finished arriving at `end`. They join the packet
     // being collected: the caller takes a finished packet (take() with the
     // line idle, before reading) before it feeds the bytes after a gap.
-    void feed(const std::uint8_t* data, std::size_t size, Nanos end);
+    // `late`: they were read late, so the packet's framing is a guess.
+    void feed(const std::uint8_t* data, std::size_t size, Nanos end, bool late = false);
     // The station's write ends here: the packet is complete at once.
     void endPacket() { ended_ = length_ > 0; }
-    // The line was seen with nothing waiting only at `seen`, later than the
-    // last byte's line time: the module was late, or the kernel slow to hand
-    // on the rest of a write. The gap counts from there.
-    void seenIdle(Nanos seen);
     // The packet that is complete at `now`, swapped into `out` (whose old
     // buffer is reused). A packet closes after the gap only while the line
     // is idle: bytes still waiting belong to it.
@@ -68,6 +66,7 @@ private:
     std::size_t length_ = 0;
     bool full_ = false;
     bool ended_ = false;
+    bool guessed_ = false;
     Nanos last_ = 0;
 };
 

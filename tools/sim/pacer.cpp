@@ -101,28 +101,50 @@ Intake::Intake(int baud, std::size_t lookahead) : ring_(std::max<std::size_t>(lo
     setBaud(baud);
 }
 
-void Intake::start(Nanos now) {
-    if (!busy())
-        cursor_ = std::max(cursor_, now);
-    kernelEmpty_ = false;
-}
-
 void Intake::resume(Nanos now) {
     cursor_ = std::max(cursor_, now);
 }
 
-void Intake::fill(const std::uint8_t* bytes, std::size_t size, Nanos now, Nanos writeGap) {
+Nanos Intake::lineEnd() const {
+    Nanos t = cursor_;
+    std::uint64_t at = taken_;
+    for (const Start& s : starts_) {
+        t = std::max(t + Nanos(s.at - at) * charTime_, s.time);
+        at = s.at;
+    }
+    return t + Nanos(filled_ - at) * charTime_;
+}
+
+void Intake::fill(const std::uint8_t* bytes, std::size_t size, const Arrival& arrival) {
     size = std::min(size, room());
     if (size == 0)
         return;
+    const Nanos end = lineEnd();
+    const Nanos stamp = arrival.stamp;
     // Only a pause the module watched for tells writes apart: not one after
     // the buffer was full, when the module itself stopped reading.
-    if (!empty() && sawEmpty_ && !wasFull_ && writeGap > 0 && now - lastFill_ >= writeGap &&
-        (writeStarts_.empty() || writeStarts_.back() != filled_))
+    const bool silence = stamp > end;
+    const bool apart =
+        arrival.fresh &&
+        ((silence && stamp - end >= arrival.gap) ||
+         (!silence && busy() && arrival.writeGap > 0 && stamp - lastStamp_ >= arrival.writeGap));
+    if (apart && (writeStarts_.empty() || writeStarts_.back() != filled_))
         writeStarts_.push_back(filled_);
-    sawEmpty_ = false;
-    lastFill_ = now;
-    wasFull_ = size >= room();
+    // Bytes after silence start on the line when they came (unpaced: every
+    // chunk starts at its own time).
+    if (silence)
+        starts_.push_back({filled_, stamp});
+    // Two writes in this chunk would have been at most `lateness` apart.
+    const Nanos late = arrival.lateness;
+    const bool hidden = (late >= arrival.gap && stamp - end >= arrival.gap) ||
+                        (arrival.writeGap > 0 && late >= arrival.writeGap);
+    if (hidden) {
+        if (!late_.empty() && late_.back().second == filled_)
+            late_.back().second += size;
+        else
+            late_.emplace_back(filled_, filled_ + size);
+    }
+    lastStamp_ = stamp;
     filled_ += size;
     std::size_t tail = (head_ + size_) % ring_.size();
     while (size > 0) {
@@ -150,29 +172,66 @@ std::size_t Intake::due(Nanos now) const {
     const std::size_t limit = untilWrite();
     if (charTime_ <= 0)
         return limit;
-    const std::size_t n = now > cursor_ ? std::size_t((now - cursor_) / charTime_) : 0;
+    std::size_t n = 0;
+    Nanos t = cursor_;
+    std::uint64_t at = taken_;
+    auto arrived = [&](std::uint64_t upTo) {
+        const std::uint64_t k = upTo - at;
+        const std::uint64_t fit = now > t ? std::uint64_t((now - t) / charTime_) : 0;
+        n += std::size_t(std::min(k, fit));
+        return fit >= k;
+    };
+    for (const Start& s : starts_) {
+        if (n >= limit || !arrived(s.at))
+            return std::min(n, limit);
+        t = std::max(t + Nanos(s.at - at) * charTime_, s.time);
+        at = s.at;
+    }
+    arrived(filled_);
     return std::min(n, limit);
 }
 
-void Intake::take(std::size_t count, std::uint8_t* out, Nanos now) {
+bool Intake::take(std::size_t count, std::uint8_t* out) {
     count = std::min(count, size_);
+    const std::uint64_t from = taken_;
     for (std::size_t done = 0; done < count;) {
-        const std::size_t piece = std::min(count - done, ring_.size() - head_);
+        if (!starts_.empty() && starts_.front().at == taken_) {
+            cursor_ = std::max(cursor_, starts_.front().time);
+            starts_.pop_front();
+        }
+        std::size_t piece = std::min(count - done, ring_.size() - head_);
+        if (!starts_.empty())
+            piece = std::min<std::size_t>(piece, std::size_t(starts_.front().at - taken_));
         std::memcpy(out + done, ring_.data() + head_, piece);
         head_ = (head_ + piece) % ring_.size();
         done += piece;
+        size_ -= piece;
+        taken_ += piece;
+        cursor_ += Nanos(piece) * charTime_;
     }
-    size_ -= count;
-    taken_ += count;
-    cursor_ = charTime_ > 0 ? cursor_ + Nanos(count) * charTime_ : now;
+    bool late = false;
+    while (!late_.empty() && late_.front().first < taken_) {
+        late = late || late_.front().second > from;
+        if (late_.front().second > taken_)
+            break;
+        late_.pop_front();
+    }
+    return late;
+}
+
+Nanos Intake::nextDue() const {
+    Nanos t = cursor_;
+    if (!starts_.empty() && starts_.front().at == taken_)
+        t = std::max(t, starts_.front().time);
+    return t + charTime_;
 }
 
 std::optional<Nanos> Intake::deadline() const {
     if (!busy())
         return std::nullopt;
-    if (charTime_ <= 0 || empty())
+    if (charTime_ <= 0)
         return cursor_;
-    return paceTick(cursor_ + charTime_);
+    return paceTick(nextDue());
 }
 
 } // namespace rava::sim

@@ -89,63 +89,76 @@ private:
 // like the line falling silent. With a baud rate of 0 bytes are handed on
 // as soon as they are read.
 //
-// The intake is busy while bytes are buffered or may wait in the kernel,
-// and idle once the buffer is empty and the kernel had nothing. Times are
-// line times: when each byte handed on finished arriving.
+// Bytes come in chunks, each with the time it was read. A chunk read after
+// the kernel was seen empty (and nothing held reading back) arrived at that
+// time: it starts on the line then, or right after the bytes before it if
+// the line is still busy with those. Times are line times: when each byte
+// handed on finished arriving.
 class Intake {
 public:
     explicit Intake(int baud = 0, std::size_t lookahead = 4096);
     void setBaud(int baud) { charTime_ = characterTime(baud); }
 
-    bool busy() const { return !empty() || !kernelEmpty_; }
+    bool busy() const { return size_ > 0; }
     std::size_t buffered() const { return size_; }
-    // How many bytes may be read from the kernel now.
+    // How many more bytes may be read ahead of the line.
     std::size_t room() const { return ring_.size() - size_; }
-    // Bytes may be waiting from `now` on: the line starts at `now` unless
-    // it is busy already.
-    void start(Nanos now);
+    // Bytes handed on so far, ever.
+    std::uint64_t handedOn() const { return taken_; }
     // Starts the line again at `now` after the module stopped taking bytes
-    // for a while (a full queue): nothing arrived meanwhile.
+    // for a while (a full queue): what waited goes on from there.
     void resume(Nanos now);
-    // Bytes read from the kernel at `now`. When they come while the line is
-    // still busy with earlier ones, after the kernel was found empty and at
-    // least `writeGap` after the bytes before them, they are another write
-    // of the station: a packet ends before them however close they follow
-    // on the line.
-    void fill(const std::uint8_t* bytes, std::size_t size, Nanos now = 0, Nanos writeGap = 0);
-    // The kernel had nothing more.
-    void kernelEmpty() {
-        kernelEmpty_ = true;
-        sawEmpty_ = true;
-    }
+
+    struct Arrival {
+        Nanos stamp = 0;    // when the chunk was read
+        bool fresh = false; // the kernel was seen empty before it: it arrived at `stamp`
+        Nanos lateness = 0; // how late it may have been read
+        Nanos gap = 0;      // the frame gap
+        Nanos writeGap = 0; // see fill()
+    };
+    // A chunk read from the station. A fresh chunk after at least the frame
+    // gap of silence on the line starts a packet. So does one that comes
+    // while the line is still busy with earlier bytes, at least `writeGap`
+    // after the chunk before it: it is another write of the station, and a
+    // packet ends before it however close they follow on the line.
+    // A chunk read so late that it may hide such a start (late by the frame
+    // gap, after that much silence on the line; or late by `writeGap`) is
+    // framed by a guess: take() says so for its bytes.
+    void fill(const std::uint8_t* bytes, std::size_t size, const Arrival& arrival);
     // Bytes that may be handed on before the next write's first byte.
     std::size_t untilWrite() const;
     // All bytes before the next write's first byte were handed on: the
     // packet ends here (the mark is used up).
     bool takeWriteEnd();
-    bool kernelMayHoldBytes() const { return !kernelEmpty_; }
     // How many buffered bytes have arrived by `now`.
     std::size_t due(Nanos now) const;
     // Hands on the first `count` bytes (at most due(now)) into `out`;
-    // cursor() is then the line time when the last of them arrived.
-    void take(std::size_t count, std::uint8_t* out, Nanos now);
+    // cursor() is then the line time when the last of them arrived. True
+    // when any of them came in a chunk read late.
+    bool take(std::size_t count, std::uint8_t* out);
     Nanos cursor() const { return cursor_; }
-    // When to look again while busy (the next quantum tick where a byte is
-    // due, or at once when bytes may wait in the kernel); nullopt when idle.
+    // When to look again while bytes are buffered (the next quantum tick
+    // where a byte is due; at once unpaced); nullopt when empty.
     std::optional<Nanos> deadline() const;
 
 private:
-    bool empty() const { return size_ == 0; }
+    // When the last buffered byte finishes on the line.
+    Nanos lineEnd() const;
+    // When the next byte to hand on has arrived.
+    Nanos nextDue() const;
 
+    struct Start {
+        std::uint64_t at; // the byte (counted as filled_) that starts after silence
+        Nanos time;
+    };
     Nanos charTime_ = 0;
     Nanos cursor_ = 0;
-    bool kernelEmpty_ = true;
-    bool sawEmpty_ = false;
-    bool wasFull_ = false;
-    Nanos lastFill_ = 0;
+    Nanos lastStamp_ = 0;
     std::uint64_t filled_ = 0; // bytes ever read, ever handed on
     std::uint64_t taken_ = 0;
+    std::deque<Start> starts_;
     std::deque<std::uint64_t> writeStarts_;
+    std::deque<std::pair<std::uint64_t, std::uint64_t>> late_; // [from, to) read late
     Bytes ring_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;

@@ -40,10 +40,9 @@ constexpr std::size_t kLookahead = 16384;
 // slow to pass on the rest of one write does not cut it.
 constexpr Nanos kWriteGap = 10 * kMillisecond;
 constexpr std::size_t kUnpacedLookahead = 65536;
-// A read later than this after the last byte's line time means the module
-// was late (a busy machine), not that the line fell silent.
-constexpr Nanos kLateRead = 2 * kPaceQuantum;
-constexpr const char* kLockName = ".rava2-sim.lock";
+// How soon to look again at a packet whose gap has passed while the reader
+// is in the middle of reading (its bytes may belong to the packet).
+constexpr Nanos kReaderBusy = 200'000;
 
 Nanos millis(double ms) {
     return Nanos(std::llround(ms * double(kMillisecond)));
@@ -132,7 +131,7 @@ bool Simulator::checkPlaces(std::string& error) const {
 }
 
 bool Simulator::lockDirectory(std::string& error) {
-    lockPath_ = joinPath(options_.dir, kLockName);
+    lockPath_ = joinPath(options_.dir, kLockFileName);
     // The lock is on the file a path names at the moment; a simulator that
     // is ending removes it, so the lock only counts once the path still
     // names the locked file.
@@ -210,6 +209,14 @@ bool Simulator::start(std::string& error) {
         }
         m.linked = true;
     }
+    std::vector<StationReader::Lane> lanes;
+    for (const auto& m : modules_)
+        lanes.push_back({m.port.fd(), m.intake.room()});
+    if (!reader_.start(lanes, error)) {
+        removeLinks();
+        unlockDirectory();
+        return false;
+    }
     return true;
 }
 
@@ -262,9 +269,14 @@ std::optional<Nanos> Simulator::pollTimeout() const {
             consider(Nanos(0));
         if (!m.held) {
             consider(m.intake.deadline());
-            // A packet closes after the gap only once nothing more waits.
-            if (!m.intake.busy())
-                consider(m.framer.deadline());
+            // A packet closes after the gap only once nothing more waits:
+            // while the reader is reading, look again shortly.
+            const auto closes = m.intake.busy() ? std::nullopt : m.framer.deadline();
+            const std::size_t i = std::size_t(&m - modules_.data());
+            if (closes && !reader_.quiet(i))
+                consider(std::max(*closes, now() + kReaderBusy));
+            else
+                consider(closes);
         }
         if (m.present && !m.writeBlocked)
             consider(m.pacer.deadline());
@@ -279,20 +291,17 @@ int Simulator::run(int stopFd) {
     // frame gap, a byte leaving): no slack for the kernel to batch them.
     ::prctl(PR_SET_TIMERSLACK, 1000UL);
     std::vector<pollfd> fds;
-    constexpr std::size_t kFirstModule = 3;
+    constexpr std::size_t kFirstModule = 4;
     for (;;) {
         fds.clear();
         fds.push_back({stopFd, POLLIN, 0});
         fds.push_back({consoleOpen_ ? STDIN_FILENO : -1, POLLIN, 0});
         fds.push_back({inotify_, POLLIN, 0});
+        fds.push_back({reader_.wakeFd(), POLLIN, 0});
         for (const auto& m : modules_) {
-            short events = 0;
-            // Told of new bytes while the receive buffer has room; a held
-            // packet stops the intake.
-            if (!m.held && m.intake.room() > 0)
-                events |= POLLIN;
-            if (m.writeBlocked)
-                events |= POLLOUT;
+            // The reader takes the station's bytes; here only room to write
+            // to it, and its going (POLLHUP), are watched.
+            const short events = m.writeBlocked ? POLLOUT : 0;
             // A module without a station is left out: its descriptor would
             // report POLLHUP without end.
             fds.push_back({m.present ? m.port.fd() : -1, events, 0});
@@ -311,6 +320,12 @@ int Simulator::run(int stopFd) {
             return 0;
         if (fds[1].revents)
             readConsole();
+        if (fds[3].revents & POLLIN) {
+            reader_.clearWake();
+        } else if (fds[3].revents) {
+            complain("the process reading the stations ended");
+            return 1;
+        }
         const Nanos t = now();
         // Packets the line closed before this wake-up, judged before new
         // bytes count.
@@ -327,8 +342,6 @@ int Simulator::run(int stopFd) {
                 m.writeBlocked = false;
             if (r & (POLLHUP | POLLERR | POLLNVAL))
                 stationLeft(m, t);
-            else if (r & POLLIN)
-                m.intake.start(t);
         }
         for (std::size_t i = 0; i < modules_.size(); ++i) {
             Module& m = modules_[i];
@@ -363,6 +376,9 @@ void Simulator::readWatches(Nanos t) {
 }
 
 void Simulator::probe(Module& m, Nanos t) {
+    // A station may also have written and closed before it was noticed:
+    // what it wrote is still there to be taken.
+    reader_.watch(index(m));
     if (m.port.stationPresent()) {
         m.present = true;
         m.writeBlocked = false;
@@ -370,9 +386,6 @@ void Simulator::probe(Module& m, Nanos t) {
         return;
     }
     m.nextProbe = t + kProbeInterval;
-    // A station may have written and closed before it was noticed: what it
-    // wrote is still there to be taken.
-    m.intake.start(t);
 }
 
 void Simulator::stationLeft(Module& m, Nanos t, bool unread) {
@@ -381,7 +394,7 @@ void Simulator::stationLeft(Module& m, Nanos t, bool unread) {
     m.nextProbe = t + kProbeInterval;
     // What it wrote before it went is taken still.
     if (unread)
-        m.intake.start(t);
+        reader_.watch(index(m));
     if (m.pacer.empty())
         return;
     const std::size_t dropped = m.pacer.clear();
@@ -394,27 +407,65 @@ void Simulator::collect(std::size_t i, Nanos t) {
     Module& m = modules_[i];
     if (m.held)
         deliver(i, t);
-    while (!m.held && m.framer.take(t, !m.intake.busy(), m.packet))
+    while (!m.held && m.framer.take(t, lineIdle(i), m.packet))
         dispatch(i, t);
+}
+
+bool Simulator::lineIdle(std::size_t i) const {
+    return !modules_[i].intake.busy() && reader_.quiet(i);
+}
+
+void Simulator::takeChunks(std::size_t i, Nanos t) {
+    Module& m = modules_[i];
+    // Whether the station's line differs from the module's, so that it
+    // reads garbage into the module: looked up at the first byte.
+    std::optional<std::uint64_t> garbling;
+    bool mismatch = false;
+    Chunk c;
+    // What the reader holds always fits: it reads no further ahead.
+    while (reader_.next(i, c, chunk_)) {
+        if (c.gone) {
+            // A station may have opened it again since the reader found it
+            // closed (perhaps before the module saw it go): the reader
+            // watches it again.
+            if (m.port.stationPresent())
+                reader_.watch(i);
+            else if (m.present)
+                stationLeft(m, t, false);
+            continue;
+        }
+        if (!garbling) {
+            const auto station = m.port.stationLine();
+            mismatch = station && *station != m.line();
+            garbling = mismatch ? garbleKey(options_.seed, *station, m.line()) : 0;
+        }
+        if (mismatch)
+            for (auto& b : chunk_)
+                b = garble(b, *garbling);
+        Intake::Arrival a;
+        a.stamp = c.stamp;
+        a.fresh = c.fresh;
+        a.lateness = c.lateness;
+        a.gap = m.framer.gap();
+        a.writeGap = std::max(m.framer.gap(), kWriteGap);
+        m.intake.fill(chunk_.data(), chunk_.size(), a);
+    }
 }
 
 void Simulator::readStation(std::size_t i, Nanos t) {
     Module& m = modules_[i];
-    if (m.held || !m.intake.busy())
-        return;
     std::uint8_t* buf = readBuffer_.data();
     std::size_t turn = kUnpacedTurn;
-    // Whether the station's line differs from the module's, so that it
-    // reads garbage into the module: looked up at the first byte read.
-    std::optional<std::uint64_t> garbling;
-    bool mismatch = false;
-    const bool paced = options_.pacing;
     for (;;) {
+        takeChunks(i, t);
+        if (m.held)
+            break;
         // Hand on what has arrived on the line.
         const std::size_t n = std::min({m.intake.due(t), m.framer.room(), readBuffer_.size()});
         if (n > 0) {
-            m.intake.take(n, buf, t);
-            m.framer.feed(buf, n, m.intake.cursor());
+            const bool late = m.intake.take(n, buf);
+            m.framer.feed(buf, n, m.intake.cursor(), late);
+            reader_.handedOn(i, m.intake.handedOn());
         }
         if (m.intake.takeWriteEnd())
             m.framer.endPacket();
@@ -425,42 +476,10 @@ void Simulator::readStation(std::size_t i, Nanos t) {
             if (n == 0)
                 continue;
         }
-        // Refill the receive buffer from the kernel.
-        bool read = false;
-        while (m.intake.room() > 0 && m.intake.kernelMayHoldBytes() && turn > 0) {
-            const ssize_t got =
-                ::read(m.port.fd(), buf, std::min({m.intake.room(), readBuffer_.size(), turn}));
-            if (got > 0) {
-                if (!garbling) {
-                    const auto station = m.port.stationLine();
-                    mismatch = station && *station != m.line();
-                    garbling = mismatch ? garbleKey(options_.seed, *station, m.line()) : 0;
-                }
-                if (mismatch)
-                    for (ssize_t k = 0; k < got; ++k)
-                        buf[k] = garble(buf[k], *garbling);
-                m.intake.fill(buf, std::size_t(got), t, std::max(m.framer.gap(), kWriteGap));
-                turn -= std::size_t(got);
-                read = true;
-                continue;
-            }
-            if (got < 0 && errno == EINTR)
-                continue;
-            // EAGAIN: nothing more waits. EIO (or end of file): no process
-            // holds the station side and everything it wrote has been read.
-            const bool gone = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-            if (gone && m.present)
-                stationLeft(m, t, false);
-            m.intake.kernelEmpty();
-        }
-        if ((n == 0 && !read) || turn == 0 || (paced && m.intake.due(t) == 0))
+        if (n == 0 || turn <= n)
             break;
+        turn -= n;
     }
-    // Found silent well after the last byte's line time: the module was
-    // late, and bytes after it may have been on their way all along, so the
-    // silence that ends the packet starts only now.
-    if (!m.intake.busy() && t - m.intake.cursor() > kLateRead)
-        m.framer.seenIdle(t);
     collect(i, t);
 }
 
@@ -480,18 +499,22 @@ void Simulator::dispatch(std::size_t i, Nanos t) {
     Packet& p = src.packet;
     src.stats.inPackets++;
     src.stats.inBytes += p.length;
+    // Every trace line of a packet whose framing was a guess says so.
+    const std::string guessed = p.guessed ? "guessed" : "";
+    if (p.guessed)
+        src.stats.guessed++;
 
     if (p.oversize) {
         src.stats.oversize++;
         src.stats.dropped++;
         dropped_++;
         trace(t, src.name, "", p.bytes.data(), std::min<std::size_t>(p.bytes.size(), 16), p.length,
-              "oversize");
+              join("oversize", guessed));
         return;
     }
     if (src.programming) {
         const Bytes replies = src.protocol.feed(p.bytes, t, src.registers);
-        trace(t, src.name, "", p.bytes, "register");
+        trace(t, src.name, "", p.bytes, join("register", guessed));
         if (replies.empty())
             return;
         p.bytes = replies;
@@ -511,7 +534,7 @@ void Simulator::dispatch(std::size_t i, Nanos t) {
             (why == Unrouted::Empty         ? src.stats.empty
              : why == Unrouted::Programming ? src.stats.programming
                                             : src.stats.unrouted)++;
-            trace(t, src.name, "", p.bytes, unroutedName(why));
+            trace(t, src.name, "", p.bytes, join(unroutedName(why), guessed));
             return;
         }
         src.reply = false;
@@ -527,6 +550,7 @@ void Simulator::deliver(std::size_t i, Nanos t) {
     const Packet& p = src.packet;
     const Route& r = src.route;
     const std::size_t size = (r.hasPrefix ? 1 : 0) + p.bytes.size() - r.strip;
+    const std::string base = join(p.cut ? "cut" : "", p.guessed && !src.reply ? "guessed" : "");
     auto& waiting = src.route.to;
     for (auto it = waiting.begin(); it != waiting.end();) {
         Module& dst = modules_[*it];
@@ -543,11 +567,11 @@ void Simulator::deliver(std::size_t i, Nanos t) {
         scratch_.insert(scratch_.end(), p.bytes.begin() + std::ptrdiff_t(r.strip), p.bytes.end());
         if (!dst.present) {
             src.stats.absent++;
-            trace(t, src.name, "", scratch_, "absent:" + dst.name);
+            trace(t, src.name, "", scratch_, join("absent:" + dst.name, base));
             it = waiting.erase(it);
             continue;
         }
-        std::string note = p.cut ? "cut" : "";
+        std::string note = base;
         if (!src.reply) {
             if (faults_.lose()) {
                 src.stats.lost++;
@@ -751,6 +775,7 @@ void Simulator::printStats() const {
         total.absent += s.absent;
         total.oversize += s.oversize;
         total.undelivered += s.undelivered;
+        total.guessed += s.guessed;
         say("stats " + m.name + " role=" + roleName(m.role) +
             " address=" + std::to_string(m.address) + " baud=" + std::to_string(m.baud) +
             " parity=" + parityName(m.parity) + " prog=" + (m.programming ? "on" : "off") +
@@ -762,14 +787,16 @@ void Simulator::printStats() const {
             " rejected=" + std::to_string(s.rejected) + " unrouted=" + std::to_string(s.unrouted) +
             " empty=" + std::to_string(s.empty) + " programming=" + std::to_string(s.programming) +
             " absent=" + std::to_string(s.absent) + " oversize=" + std::to_string(s.oversize) +
-            " undelivered=" + std::to_string(s.undelivered));
+            " undelivered=" + std::to_string(s.undelivered) +
+            " guessed=" + std::to_string(s.guessed));
     }
     say("ok stats dropped=" + std::to_string(dropped_) + " lost=" + std::to_string(total.lost) +
         " rejected=" + std::to_string(total.rejected) +
         " unrouted=" + std::to_string(total.unrouted) + " empty=" + std::to_string(total.empty) +
         " programming=" + std::to_string(total.programming) +
         " absent=" + std::to_string(total.absent) + " oversize=" + std::to_string(total.oversize) +
-        " undelivered=" + std::to_string(total.undelivered));
+        " undelivered=" + std::to_string(total.undelivered) +
+        " guessed=" + std::to_string(total.guessed));
 }
 
 } // namespace rava::sim

@@ -6,6 +6,7 @@
 #include "framer.h"
 #include "pacer.h"
 #include "pty_port.h"
+#include "reader.h"
 #include "registers.h"
 #include "router.h"
 #include "trace.h"
@@ -31,6 +32,7 @@ struct ModuleStats {
     std::uint64_t absent = 0;      // deliveries to a module without a station
     std::uint64_t oversize = 0;    // packets longer than the packet bound
     std::uint64_t undelivered = 0; // bytes queued for its station when it left
+    std::uint64_t guessed = 0;     // packets of its station framed by a guess
 };
 
 struct Module {
@@ -69,8 +71,9 @@ struct Module {
     LineSetting line() const { return {baud, parity}; }
 };
 
-// The running simulation: one pseudo-terminal per module, a poll() loop,
-// framing, routing, register programming, pacing, faults, trace and console.
+// The running simulation: one pseudo-terminal per module, a reading
+// process, a poll() loop, framing, routing, register programming, pacing,
+// faults, trace and console.
 //
 // How the modules behave where a real one leaves room:
 // - The line runs at the module's baud rate, 10 bits a byte, both ways: a
@@ -80,9 +83,18 @@ struct Module {
 //   --latency. --no-pacing takes and delivers bytes as fast as they come.
 //   Due bytes are taken and handed over together, a millisecond's worth at
 //   a time; the first byte of a packet goes out exactly when it is due.
-// - Framing is in line time: bytes with less than the frame gap between
-//   them on the line are one packet, however late the module reads them, so
-//   one write is one packet. A station that writes faster than its line
+// - A reading process of its own (StationReader, at a real-time priority
+//   where the system allows) takes each station's bytes as soon as they
+//   arrive and stamps every chunk with the time it read it (the monotonic
+//   clock); the rest of the simulator's work, even the simulator being
+//   stopped, never delays that. It reads at most the module's receive
+//   buffer (16 KiB; 64 KiB unpaced) ahead of what the module has taken, so
+//   the station's writes still wait in the kernel behind a busy line.
+// - Framing is in line time, from those stamps: a chunk starts on the line
+//   when it arrived, or right after the bytes before it while the line is
+//   still busy with them. Bytes with less than the frame gap between them
+//   on the line are one packet, however late the module takes them, so one
+//   write is one packet. A station that writes faster than its line
 //   carries still has its writes kept apart while the module's 16 KiB
 //   receive buffer holds them: bytes that come 10 ms or more after the last
 //   ones, with the buffer not full, start a packet of their own. A packet is
@@ -91,6 +103,18 @@ struct Module {
 //   master's longer run is dropped whole ("oversize"): its tail would carry
 //   no address. A slave's longer run is cut at the bound ("cut" in the
 //   trace), and each piece reaches the masters with the slave's address.
+// - Guessed framing: each chunk comes with how late the reader may have
+//   been, since it last slept with every station read: the time it waited
+//   to run (the kernel's run delay of its thread), or without bound when it
+//   was stopped (it saw SIGCONT). Writes that far apart may sit in one chunk
+//   with nothing in the bytes to tell where one ends. Framing it is a guess
+//   (the chunk taken as one arrival) when that could hide a packet start:
+//   late by at least the frame gap, read at least a frame gap after the line
+//   fell silent; or late by the 10 ms that part writes on a busy line. A
+//   packet holding any byte of such a chunk is relayed or dropped as usual,
+//   counted as "guessed" in stats, and every trace line of it ends in the
+//   note "guessed". Stopping only the simulator's main process (as a busy
+//   machine does to it) guesses nothing: the reader goes on stamping.
 // - Nothing is lost to a full queue: each module queues at most two packets
 //   for its station, and a packet that does not fit waits in its source
 //   module, which takes nothing more from its station meanwhile.
@@ -157,7 +181,12 @@ private:
     // `unread`: what it wrote may still wait in the kernel.
     void stationLeft(Module& m, Nanos t, bool unread = true);
     void collect(std::size_t i, Nanos t);
+    // Nothing of the station's waits: a packet may close after its gap.
+    bool lineIdle(std::size_t i) const;
+    // Moves what the reader read into the module's receive buffer.
+    void takeChunks(std::size_t i, Nanos t);
     void readStation(std::size_t i, Nanos t);
+    std::size_t index(const Module& m) const { return std::size_t(&m - modules_.data()); }
     void dispatch(std::size_t i, Nanos t);
     void deliver(std::size_t i, Nanos t);
     bool deliverable(const Module& src) const;
@@ -180,6 +209,8 @@ private:
     std::string traceLine_;
     Bytes scratch_;
     Bytes readBuffer_;
+    Bytes chunk_;
+    StationReader reader_;
     int inotify_ = -1;
     int lockFd_ = -1;
     std::string lockPath_;
