@@ -4,30 +4,30 @@
 # defined there wins and this file then adds nothing.
 set(_src ${PROJECT_SOURCE_DIR}/src)
 
-if(NOT TARGET rava_number_core)
-    add_library(rava_number_core STATIC ${_src}/form/number_rule.cpp ${_src}/form/number_rule.h)
-    target_include_directories(rava_number_core PUBLIC ${_src})
-    target_link_libraries(rava_number_core PUBLIC Qt6::Core)
+if(NOT TARGET rava_numbers)
+    add_library(rava_numbers STATIC ${_src}/form/number_rule.cpp ${_src}/form/number_rule.h)
+    target_include_directories(rava_numbers PUBLIC ${_src})
+    target_link_libraries(rava_numbers PUBLIC Qt6::Core)
 endif()
 
-if(NOT TARGET rava_text_core)
-    add_library(rava_text_core STATIC
+if(NOT TARGET rava_text_transfer_core)
+    add_library(rava_text_transfer_core STATIC
         ${_src}/text_transfer/text_file_loader.cpp
         ${_src}/text_transfer/text_lines.cpp
         ${_src}/text_transfer/text_receiver.cpp
         ${_src}/text_transfer/text_sender.cpp
         ${_src}/text_transfer/text_words.cpp)
-    target_link_libraries(rava_text_core PUBLIC rava_link)
+    target_link_libraries(rava_text_transfer_core PUBLIC rava_link)
 endif()
 
-if(NOT TARGET rava_image_core)
-    add_library(rava_image_core STATIC
+if(NOT TARGET rava_image_transfer_core)
+    add_library(rava_image_transfer_core STATIC
         ${_src}/image_transfer/image_receiver.cpp
         ${_src}/image_transfer/image_sender.cpp
         ${_src}/image_transfer/image_stream.cpp
         ${_src}/image_transfer/image_words.cpp
         ${_src}/image_transfer/temp_files.cpp)
-    target_link_libraries(rava_image_core PUBLIC rava_link Qt6::Gui)
+    target_link_libraries(rava_image_transfer_core PUBLIC rava_link Qt6::Gui)
 endif()
 
 if(NOT TARGET rava_polling_core)
@@ -37,12 +37,12 @@ if(NOT TARGET rava_polling_core)
         ${_src}/polling/poll_table.cpp
         ${_src}/polling/polling_words.cpp
         ${_src}/polling/slave_responder.cpp)
-    target_link_libraries(rava_polling_core PUBLIC rava_link rava_number_core)
+    target_link_libraries(rava_polling_core PUBLIC rava_link rava_numbers)
 endif()
 
-if(NOT TARGET rava_register_core)
-    add_library(rava_register_core STATIC
+if(NOT TARGET rava_register_programming_core)
+    add_library(rava_register_programming_core STATIC
         ${_src}/register_programming/register_programmer.cpp
         ${_src}/register_programming/register_words.cpp)
-    target_link_libraries(rava_register_core PUBLIC rava_link rava_number_core)
+    target_link_libraries(rava_register_programming_core PUBLIC rava_link rava_numbers)
 endif()
