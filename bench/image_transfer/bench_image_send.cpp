@@ -1,22 +1,24 @@
-// Image transfer figures on a real pseudo-terminal:
-// - a 100 KB file sent by ImageSender at "115200,n,8,1" (block gap 20 ms,
-//   last-block delay 30 ms): wall time against the ideal ceil(L/90) x gap +
-//   last-block delay, the CPU time of the sending thread as a share of the
-//   wall time, and each wait as seen on the line (arrival of each write's
-//   first byte, stamped by a thread of its own) and as handed over, against
-//   the wait asked for: the smallest and the 99th percentile excess;
+// Image transfer figures:
+// - a file (100 KiB, or --size) sent by a master's ImageSender at 9600,
+//   19200, 57600 and 115200 (or --settings with list indices) into a
+//   pseudo-terminal whose far end reads at the line's own speed: the packets
+//   seen on the line against the writes, the silence between them against a
+//   module's packet gap, the interval between hand-overs against the wait
+//   asked for (never below it), and the wall time against the ideal (per
+//   write the larger of the block gap and its wire time plus the packet gap,
+//   and the last-block delay);
 // - a 256 KB reception fed at 115200 baud line speed: CPU share of the
 //   receiving thread;
 // - stripping the address bytes out of a 10 MB master capture, file to file
 //   and in memory.
-// A pseudo-terminal moves bytes at once, whatever the baud rate, so the
-// figures show the timing of the tool itself.
 #include "image_transfer/image_receiver.h"
 #include "image_transfer/image_sender.h"
 #include "image_transfer/image_stream.h"
 #include "link/line_settings.h"
 #include "link/serial_channel.h"
 #include "link/station_settings.h"
+#include "support/line_reader.h"
+#include "support/pty.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -60,32 +62,6 @@ double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-struct Excess {
-    double min, median, p99, max;
-};
-
-// Skips the waits whose two ends were stamped by one read (`together`):
-// a reader woken late cannot tell them apart.
-Excess excess(const std::vector<Clock::time_point>& t, const std::vector<double>& asked,
-              const std::vector<bool>& together = {}) {
-    std::vector<double> e;
-    for (size_t i = 1; i < t.size() && i - 1 < asked.size(); ++i)
-        if (i >= together.size() || !together[i])
-            e.push_back(ms(t[i] - t[i - 1]) - asked[i - 1]);
-    std::sort(e.begin(), e.end());
-    if (e.empty())
-        return {0, 0, 0, 0};
-    auto at = [&](double q) {
-        return e[std::min(e.size() - 1, size_t(q * double(e.size() - 1) + 0.5))];
-    };
-    return {e.front(), at(0.5), at(0.99), e.back()};
-}
-
-void print(const char* what, const Excess& s) {
-    std::printf("  %-24s min %+7.3f  median %+7.3f  p99 %+7.3f  max %+7.3f ms\n", what, s.min,
-                s.median, s.p99, s.max);
-}
-
 int openPty(QByteArray& path) {
     const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0)
@@ -98,64 +74,48 @@ int openPty(QByteArray& path) {
     return fd;
 }
 
-bool realTime() {
-    sched_param prio{};
-    prio.sched_priority = sched_get_priority_min(SCHED_FIFO);
-    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &prio) == 0;
+struct Spread {
+    double min, p50, p99;
+};
+Spread spread(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    if (v.empty())
+        return {0, 0, 0};
+    auto at = [&](double q) {
+        return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
+    };
+    return {v.front(), at(0.5), at(0.99)};
 }
 
-int benchSend(QCoreApplication& app, const QTemporaryDir& dir) {
-    QByteArray ptyPath;
-    const int fd = openPty(ptyPath);
-    if (fd < 0) {
+// One send of `size` bytes at line setting `setting` into a terminal whose
+// far end reads at the line's own speed.
+int benchSend(QCoreApplication& app, const QTemporaryDir& dir, int setting, qint64 size) {
+    test::Pty pty;
+    if (!pty.valid()) {
         std::perror("pseudo-terminal");
         return 1;
     }
-    qputenv("RAVA2_COM1", ptyPath);
+    qputenv("RAVA2_COM1", pty.stationPath().toLocal8Bit());
     const QString path = dir.filePath(QStringLiteral("image.bin"));
     {
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly))
             return 1;
-        QByteArray bytes(kFileSize, Qt::Uninitialized);
-        for (qint64 i = 0; i < kFileSize; ++i)
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qint64 i = 0; i < size; ++i)
             bytes[i] = char((i * 131) >> 3);
         f.write(bytes);
     }
-    const qint64 header = image::headerOnWire(kFileSize, false, 0).size();
-
-    // Arrival of each write's first byte.
-    std::vector<Clock::time_point> arrivals;
-    std::vector<bool> together; // arrived in the same read as the one before
-    arrivals.reserve(size_t(image::blockCount(kFileSize)) + 1);
-    std::atomic<bool> stop{false};
-    std::atomic<bool> realTimeReader{false};
-    std::thread reader([&] {
-        realTimeReader = realTime();
-        qint64 seen = 0, next = 0;
-        char buf[4096];
-        while (!stop.load()) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
-                continue;
-            const auto now = Clock::now();
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            bool first = true;
-            for (qint64 end = seen + std::max<ssize_t>(n, 0); next < end;) {
-                arrivals.push_back(now);
-                together.push_back(!first);
-                first = false;
-                next = next == 0 ? header : next + image::kBlockSize;
-            }
-            seen += std::max<ssize_t>(n, 0);
-        }
-    });
+    const LineParams params = kLineSettings[size_t(setting)].params;
+    const QString settings = settingsText(params);
+    test::LineReader line(pty.fd(), characterNs(params));
 
     SerialChannel channel(QStringLiteral("MSComm2"), QStringLiteral("the image channel"), 0);
-    channel.setSettings(QString::fromLatin1(kLineSettings[kSetting].settings));
+    channel.setLineParams(params);
     StationSettings station;
-    station.setMode(Mode::Slave);
-    station.setLineSetting(kSetting);
+    station.setMode(Mode::Master);
+    station.setRemoteAddress(7);
+    station.setLineSetting(setting);
     const int gap = station.blockGapMs();
     const int last = station.lastBlockDelayMs();
     image::ImageSender sender(channel, station);
@@ -182,30 +142,54 @@ int benchSend(QCoreApplication& app, const QTemporaryDir& dir) {
             app.exit(1);
     });
     const int rc = app.exec();
-    stop = true;
-    reader.join();
-    ::close(fd);
     if (rc != 0)
         return rc;
 
-    // The wait asked for after each write: a block gap, and before the last
-    // block also the last-block delay.
-    std::vector<double> asked(size_t(image::blockCount(kFileSize)), double(gap));
+    // The silences on the line, and the intervals between hand-overs
+    // against the wait asked for after each write.
+    const qint64 packetGap = packetGapNs(params);
+    const auto packets = line.packets(packetGap / 2);
+    std::vector<double> silences, spacing;
+    for (size_t i = 1; i < size_t(packets.size()); ++i)
+        silences.push_back(double(packets[i].startNs - packets[i - 1].endNs) / 1e6);
+    const qint64 blocks = image::blockCount(size);
+    std::vector<double> asked(static_cast<size_t>(blocks), static_cast<double>(gap));
     asked.back() += last;
+    for (size_t i = 1; i < handed.size(); ++i)
+        spacing.push_back(ms(handed[i] - handed[i - 1]) - asked[i - 1]);
+    // Ideal: per write the larger of the block gap and its wire time plus the
+    // packet gap, and the last-block delay.
+    const double c = double(characterNs(params)) / 1e6;
+    double ideal = std::max(double(gap), 6 * c + double(packetGap) / 1e6) + last;
+    for (qint64 b = 0; b + 1 < blocks; ++b)
+        ideal += std::max(double(gap), 91 * c + double(packetGap) / 1e6);
     const double wall = ms(end - start);
-    const double ideal = double(image::plannedWaitMs(kFileSize, gap, last));
-    std::printf("Send of %lld bytes at 115200 (gap %d ms, last-block delay %d ms), %zu writes:\n",
-                kFileSize, gap, last, handed.size());
-    std::printf("  wall %.1f ms, ideal %.0f ms, ratio %.4f\n", wall, ideal, wall / ideal);
-    std::printf("  CPU of the sending thread %.1f ms = %.2f %% of the wall time\n",
-                cpuEnd - cpuStart, 100.0 * (cpuEnd - cpuStart) / wall);
-    std::printf("  wait excess (actual - asked), %zu waits:\n", asked.size());
-    print("handed over", excess(handed, asked));
-    const auto joined = size_t(std::count(together.begin(), together.end(), true));
-    print("arrived on the line", excess(arrivals, asked, together));
-    std::printf("  (line stamps by a %s reader; %zu writes came in one read with the one "
-                "before and are left out)\n",
-                realTimeReader ? "real-time" : "normal-priority", joined);
+    const Spread sil = spread(silences), sp = spread(spacing);
+    std::printf("%s: %lld bytes, %lld blocks (gap %d ms, last-block delay %d ms, packet gap "
+                "%.2f ms)\n",
+                qPrintable(settings), size, blocks, gap, last, double(packetGap) / 1e6);
+    std::printf(
+        "  packets on the line %lld of %lld writes; every byte %s\n", qint64(packets.size()),
+        qint64(blocks + 1),
+        line.all() ==
+                [&] {
+                    QFile f(path);
+                    f.open(QIODevice::ReadOnly);
+                    const QByteArray file = f.readAll();
+                    QByteArray wire = image::headerOnWire(size, true, 7);
+                    for (qint64 at = 0; at < size; at += image::kBlockSize)
+                        wire += image::blockOnWire(file.mid(at, image::kBlockSize), true, 7);
+                    return wire;
+                }()
+            ? "right"
+            : "WRONG");
+    std::printf("  silence between packets: min %.3f ms, p50 %.3f, p99 %.3f (packet gap %.3f)\n",
+                sil.min, sil.p50, sil.p99, double(packetGap) / 1e6);
+    std::printf("  hand-over interval minus the asked wait: min %+.3f ms, p50 %+.3f, p99 "
+                "%+.3f\n",
+                sp.min, sp.p50, sp.p99);
+    std::printf("  wall %.1f ms, ideal %.1f ms, ratio %.4f; sending thread CPU %.2f %%\n", wall,
+                ideal, wall / ideal, 100.0 * (cpuEnd - cpuStart) / wall);
     return 0;
 }
 
@@ -217,7 +201,7 @@ int benchReceive(QCoreApplication& app, const QTemporaryDir& dir) {
     qputenv("RAVA2_COM1", ptyPath);
     qputenv("RAVA2_TEMP_DIR", QFile::encodeName(dir.path()));
     SerialChannel channel(QStringLiteral("MSComm2"), QStringLiteral("the image channel"), 0);
-    channel.setSettings(QString::fromLatin1(kLineSettings[kSetting].settings));
+    channel.setLineParams(kLineSettings[kSetting].params);
     StationSettings station;
     station.setMode(Mode::Slave);
     station.setLineSetting(kSetting);
@@ -317,8 +301,22 @@ void benchStrip(const QTemporaryDir& dir) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    if (const int rc = benchSend(app, dir))
-        return rc;
+    // --size BYTES (default 100 KiB), --settings 0,3,6,9 (list indices).
+    qint64 size = kFileSize;
+    QList<int> settings{0, 3, 6, 9};
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--size"))
+            size = args[i + 1].toLongLong();
+        else if (args[i] == QLatin1String("--settings")) {
+            settings.clear();
+            for (const QString& s : args[i + 1].split(QLatin1Char(',')))
+                settings << s.toInt();
+        }
+    }
+    for (int setting : settings)
+        if (const int rc = benchSend(app, dir, setting, size))
+            return rc;
     if (const int rc = benchReceive(app, dir))
         return rc;
     benchStrip(dir);

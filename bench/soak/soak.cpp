@@ -73,7 +73,8 @@ struct Station {
         settings.setMode(mode);
         textSender = std::make_unique<text::TextSender>(link->textChannel(), settings);
         textReceiver = std::make_unique<text::TextReceiver>(link->textChannel(), settings);
-        collector = std::make_unique<polling::MessageCollector>(link->pollingChannel());
+        collector =
+            std::make_unique<polling::MessageCollector>(link->pollingChannel(), polling::Timings());
 #ifdef RAVA2_SOAK_IMAGE
         imageSender = std::make_unique<image::ImageSender>(link->imageChannel(), settings);
         imageReceiver = std::make_unique<image::ImageReceiver>(link->imageChannel(), settings);
@@ -292,7 +293,7 @@ private:
         // The send ended: the reception ends by its idle timeout after the
         // last byte; if nothing at all arrived, it is stopped a little later.
         *conns << connect(from.textSender.get(), &text::TextSender::finished, this, [done] {
-            done->setInterval(text::TextReceiver::kIdleTimeoutMs + 1500);
+            done->setInterval(text::Timings().idleMs + 1500);
             done->start();
         });
         if (!to.textReceiver->receive() || !from.textSender->send(path)) {
@@ -307,21 +308,19 @@ private:
         static constexpr int kQueries = 6;
         static constexpr int kPauseMs = 1500;
         auto table = std::make_shared<polling::PollTable>();
-        table->setAddress(1, QStringLiteral("1"));
+        table->setAddress(1, 1);
         table->setCommand(1, QStringLiteral("PING"));
-        table->setAddress(2, QStringLiteral("2"));
+        table->setAddress(2, 2);
         table->setCommand(2, QStringLiteral("BAD"));
         table->setEnabled(1, true);
         table->setEnabled(2, true);
         answer1_ = {QStringLiteral("PING"), QStringLiteral("PONG1")};
         answer2_ = {QStringLiteral("PING"), QStringLiteral("PONG2")};
-        auto slave1 = std::make_shared<polling::SlaveResponder>(s1_->link->pollingChannel(),
-                                                                *s1_->collector, answer1_);
-        auto slave2 = std::make_shared<polling::SlaveResponder>(s2_->link->pollingChannel(),
-                                                                *s2_->collector, answer2_);
-        auto master = std::make_shared<polling::MasterPoller>(m_->link->pollingChannel(),
-                                                              *m_->collector, *table);
-        master->setPause(kPauseMs);
+        polling::Timings timings;
+        timings.pauseMs = kPauseMs;
+        auto slave1 = std::make_shared<polling::SlaveResponder>(*s1_->collector, answer1_, timings);
+        auto slave2 = std::make_shared<polling::SlaveResponder>(*s2_->collector, answer2_, timings);
+        auto master = std::make_shared<polling::MasterPoller>(*m_->collector, *table, timings);
         // Per row: the reply the last query should bring, and whether it came.
         auto expected = std::make_shared<QHash<int, QByteArray>>();
         auto answered = std::make_shared<QHash<int, bool>>();
@@ -359,30 +358,38 @@ private:
                     if (++*queries == kQueries)
                         end->start(); // the last query gets its pause, then End
                 });
-        connect(master.get(), &polling::MasterPoller::replied, this,
-                [this, expected, answered, table](int row, const QByteArray& message) {
-                    // Which row should this address light? Rows 1 and 2 have
-                    // addresses 1 and 2.
-                    const int want = message.isEmpty() ? 0 : quint8(message[0]);
-                    if (row != 0 && expected->contains(row) && !answered->value(row) &&
+        connect(master.get(), &polling::MasterPoller::outcome, this,
+                [this, expected, answered](const polling::MasterOutcome& outcome) {
+                    // Rows 1 and 2 have addresses 1 and 2: the message is the
+                    // row's address byte and what the outcome says came.
+                    int row = 0;
+                    QByteArray message;
+                    bool green = false;
+                    if (const auto* ok = std::get_if<polling::ReplyOk>(&outcome)) {
+                        row = ok->row;
+                        message = char(row) + ok->text.toLatin1();
+                        green = true;
+                    } else if (const auto* wrong = std::get_if<polling::WrongCommand>(&outcome)) {
+                        row = wrong->row;
+                        message = QByteArray(1, char(row)) + polling::kNotRecognised;
+                    } else if (const auto* stray = std::get_if<polling::UnknownSender>(&outcome)) {
+                        ++poll_.damaged;
+                        if (stray->address >= 1 && stray->address <= 2)
+                            (*answered)[stray->address] = true; // it came, changed
+                        return;
+                    } else {
+                        return;
+                    }
+                    if (expected->contains(row) && !answered->value(row) &&
                         message == expected->value(row)) {
                         ++poll_.intact;
                         (*answered)[row] = true;
-                        // The row shows what the slave meant.
-                        const polling::PollRow& r = table->row(row);
-                        const bool ok = row == 1 ? (r.light == polling::Light::Green &&
-                                                    r.reply == QLatin1String("PONG1"))
-                                                 : (r.light == polling::Light::Red &&
-                                                    r.reply == QLatin1String("Wrong command!"));
-                        if (!ok)
-                            ++poll_.wrongShownGood;
                     } else {
                         ++poll_.damaged;
                         // A changed reply on green passes for a proper one.
-                        if (row != 0 && table->row(row).light == polling::Light::Green)
+                        if (green)
                             ++poll_.wrongShownGood;
-                        if (want >= 1 && want <= 2)
-                            (*answered)[want] = true; // it came, changed
+                        (*answered)[row] = true; // it came, changed
                     }
                 });
         connect(end, &OneShot::fired, this, [this, master, slave1, slave2, table, settle, end] {
@@ -481,7 +488,7 @@ private:
                           });
         *conns << connect(from.imageSender.get(), &image::ImageSender::finished, this,
                           [stuck, maybeDone](bool) {
-                              stuck->setInterval(image::ImageReceiver::kEndOfReceptionMs + 2500);
+                              stuck->setInterval(image::Timings().endOfReceptionMs + 2500);
                               stuck->start();
                               maybeDone(false);
                           });

@@ -8,7 +8,7 @@
 //   bench_text_open_large [MB]          both runs, each in a fresh process
 //   bench_text_open_large bare FILE     the bare box only
 //   bench_text_open_large window FILE   the window only
-#include "link/messenger.h"
+#include "form/messenger.h"
 #include "main_window/main_window.h"
 
 #include <QApplication>

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
 
     const LineSetting& setting = kLineSettings[kSetting];
     SerialChannel channel(QStringLiteral("MSComm1"), QStringLiteral("the text channel"), 0);
-    channel.setSettings(QString::fromLatin1(setting.settings));
+    channel.setLineParams(setting.params);
     std::vector<Clock::time_point> handedOver;
     handedOver.reserve(kLines);
     StationSettings station;
@@ -121,10 +121,9 @@ int main(int argc, char** argv) {
     text::TextSender sender(channel, station);
     QObject::connect(&sender, &text::TextSender::lineWritten,
                      [&](int) { handedOver.push_back(Clock::now()); });
-    QObject::connect(&sender, &text::TextSender::failed,
-                     [](text::SendFailure, const QString& m) {
-                         std::fprintf(stderr, "send failed: %s\n", qPrintable(m));
-                     });
+    QObject::connect(&sender, &text::TextSender::failed, [](text::SendFailure, const QString& m) {
+        std::fprintf(stderr, "send failed: %s\n", qPrintable(m));
+    });
     QObject::connect(&sender, &text::TextSender::finished, &app, [&](bool ok) {
         // Give the last bytes a moment to arrive, then stop.
         QTimer::singleShot(200, &app, [&app, ok] { app.exit(ok ? 0 : 1); });
@@ -152,8 +151,8 @@ int main(int argc, char** argv) {
     const std::vector<double> handed = spacing(handedOver);
     std::printf("text pacing: %d lines at %s, pacing interval %d ms, %zu lines arrived, "
                 "%.0f ms in all; reader thread %s\n",
-                kLines, setting.settings, setting.pacingMs, arrivals.size(), total,
-                realTime ? "real-time" : "normal priority");
+                kLines, qPrintable(settingsText(setting.params)), setting.pacingMs, arrivals.size(),
+                total, realTime ? "real-time" : "normal priority");
     if (arrived.empty())
         return 1;
     print("arrival spacing", stats(arrived));

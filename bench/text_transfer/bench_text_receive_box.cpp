@@ -2,8 +2,8 @@
 // the text tabs' page code and receiver, fed one line per receive event.
 // Prints the time per block of 10,000 lines (flat when appending stays
 // linear), the total, and the peak memory of the process.
-#include "support/fake_channel.h"
 #include "link/station_settings.h"
+#include "support/fake_channel.h"
 #include "text_transfer/text_pages.h"
 #include "text_transfer/text_receiver.h"
 
@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     (new QLabel(&form))->setObjectName(QStringLiteral("Label9"));
     (new QLabel(&form))->setObjectName(QStringLiteral("Label8"));
     (new QPlainTextEdit(&form))->setObjectName(QStringLiteral("Text1"));
-    for (const char* name : {"Command3", "Command4", "Command9", "Command6", "Command5", "Command10"})
+    for (const char* name :
+         {"Command3", "Command4", "Command9", "Command6", "Command5", "Command10"})
         (new QPushButton(&form))->setObjectName(QLatin1String(name));
     form.show();
 
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     StationSettings settings; // a master
     StationContext ctx;
     ctx.settings = &settings;
-    text::TextPages pages(ctx, &form, channel);
+    text::TextPages pages(ctx, &form, channel, text::Timings());
     pages.receiver().receive();
     app.processEvents();
 

@@ -9,7 +9,7 @@
 // each run and the ratio window / bare.
 //
 //   bench_text_receive_cpu [LINES] [GAP_MS] [bare|window]
-#include "link/messenger.h"
+#include "form/messenger.h"
 #include "main_window/main_window.h"
 #include "sim/sim_process.h"
 

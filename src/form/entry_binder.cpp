@@ -1,6 +1,6 @@
 #include "entry_binder.h"
 
-#include "number_rule.h"
+#include "numbers/number_rule.h"
 
 #include <QLineEdit>
 

@@ -1,12 +1,12 @@
 #include "image_pages.h"
 
 #include "form/controls.h"
+#include "form/messenger.h"
 #include "image_receiver.h"
 #include "image_sender.h"
 #include "image_words.h"
 #include "link/channel.h"
 #include "link/device_words.h"
-#include "link/messenger.h"
 #include "link/station_link.h"
 #include "link/wire_pause.h"
 
@@ -71,12 +71,13 @@ ImageControls ImageControls::resolve(QWidget* form) {
 }
 
 ImagePages::ImagePages(const StationContext& ctx, QWidget* form, QObject* parent)
-    : ImagePages(ctx, form, ctx.link->imageChannel(), parent) {}
+    : ImagePages(ctx, form, ctx.link->imageChannel(), Timings(), parent) {}
 
-ImagePages::ImagePages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
+ImagePages::ImagePages(const StationContext& ctx, QWidget* form, Channel& channel,
+                       const Timings& timings, QObject* parent)
     : QObject(parent), ctx_(ctx), ui_(ImageControls::resolve(form)), channel_(&channel),
-      sender_(new ImageSender(channel, *ctx.settings, this)),
-      receiver_(new ImageReceiver(channel, *ctx.settings, this)) {
+      sender_(new ImageSender(channel, *ctx.settings, timings, this)),
+      receiver_(new ImageReceiver(channel, *ctx.settings, timings, this)) {
     connect(sender_, &ImageSender::busyChanged, this, &ImagePages::onSendBusy);
     connect(sender_, &ImageSender::started, this, &ImagePages::onSendStarted);
     connect(sender_, &ImageSender::progress, this, &ImagePages::onSendProgress);

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "form/station_context.h"
 #include "image_stream.h"
-#include "link/station_context.h"
+#include "image_timings.h"
 
 #include <QImage>
 #include <QObject>
@@ -59,8 +60,8 @@ class ImagePages : public QObject {
 public:
     // Uses the station's image channel.
     ImagePages(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
-    // Uses `channel` instead.
-    ImagePages(const StationContext& ctx, QWidget* form, Channel& channel,
+    // Uses `channel` and `timings` instead.
+    ImagePages(const StationContext& ctx, QWidget* form, Channel& channel, const Timings& timings,
                QObject* parent = nullptr);
     ~ImagePages() override;
 

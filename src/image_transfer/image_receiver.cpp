@@ -1,6 +1,7 @@
 #include "image_receiver.h"
 
 #include "link/channel.h"
+#include "link/channel_session.h"
 #include "link/one_shot.h"
 #include "link/station_settings.h"
 #include "temp_files.h"
@@ -11,26 +12,24 @@
 namespace rava::image {
 
 ImageReceiver::ImageReceiver(Channel& channel, const StationSettings& settings, QObject* parent)
-    : QObject(parent), channel_(&channel), settings_(settings),
-      timer4_(new OneShot(QStringLiteral("Timer4"), kEndOfReceptionMs, this)),
-      settle_(new OneShot(QStringLiteral("HeaderSettle"), kHeaderSettleMs, this)) {
+    : ImageReceiver(channel, settings, Timings(), parent) {}
+
+ImageReceiver::ImageReceiver(Channel& channel, const StationSettings& settings,
+                             const Timings& timings, QObject* parent)
+    : QObject(parent), session_(new ChannelSession(channel, this)), settings_(settings),
+      timer4_(new OneShot(QStringLiteral("Timer4"), timings.endOfReceptionMs, this)),
+      settle_(new OneShot(QStringLiteral("HeaderSettle"), timings.headerSettleMs, this)) {
     connect(timer4_, &OneShot::fired, this, &ImageReceiver::onEndOfReception);
     connect(settle_, &OneShot::fired, this, &ImageReceiver::settleHeader);
-    connect(&channel, &Channel::received, this, &ImageReceiver::onReceived);
-    connect(&channel, &Channel::lost, this, &ImageReceiver::onLost);
+    connect(session_, &ChannelSession::received, this, &ImageReceiver::onReceived);
+    connect(session_, &ChannelSession::failed, this, &ImageReceiver::onLost);
 }
 
-ImageReceiver::~ImageReceiver() {
-    if (state_ != State::Idle && channel_)
-        channel_->close();
-}
-
-void ImageReceiver::setEndOfReception(int ms) {
-    timer4_->setInterval(ms);
-}
+// The session closes the channel of a running reception.
+ImageReceiver::~ImageReceiver() = default;
 
 bool ImageReceiver::receive() {
-    if (state_ != State::Idle || !channel_)
+    if (state_ != State::Idle)
         return false;
     QString error;
     const QString dir = privateTempDir(&error);
@@ -46,8 +45,9 @@ bool ImageReceiver::receive() {
         emit failed(ReceiveFailure::TempFiles, error);
         return false;
     }
-    if (!channel_->open(&error)) {
-        emit failed(ReceiveFailure::OpenFailed, error);
+    ChannelFailure failure;
+    if (!session_->open(ChannelClaim::reading(), &failure)) {
+        emit failed(ReceiveFailure::OpenFailed, failure.message);
         return false;
     }
     dir_ = dir;
@@ -57,9 +57,6 @@ bool ImageReceiver::receive() {
     announced_ = 0;
     received_ = 0;
     state_ = State::AwaitingHeader;
-    thresholdBefore_ = channel_->receiveThreshold();
-    channel_->setReceiveThreshold(1);
-    channel_->discardInput();
     emit busyChanged(true);
     return true;
 }
@@ -70,9 +67,9 @@ void ImageReceiver::stop() {
 }
 
 void ImageReceiver::onReceived() {
-    if (state_ == State::Idle || !channel_)
+    if (state_ == State::Idle)
         return;
-    const QByteArray bytes = channel_->readAll();
+    const QByteArray bytes = session_->readAll();
     if (bytes.isEmpty())
         return;
     if (state_ == State::AwaitingHeader)
@@ -89,6 +86,10 @@ qint64 ImageReceiver::imageBytesReceived() const {
 }
 
 void ImageReceiver::takeHeader(const QByteArray& batch) {
+    // The reception's clock runs from the header's first byte, however long
+    // the header then waits to be taken as whole.
+    if (pendingHeader_.isEmpty())
+        since_.start();
     // What is held never exceeds the longest header, so each batch is read
     // once: the whole reception costs time in proportion to what came.
     pendingHeader_ += batch;
@@ -122,7 +123,6 @@ void ImageReceiver::settleHeader() {
     announced_ = header.size;
     received_ = 0;
     state_ = State::ReceivingData;
-    since_.start();
     emit headerAccepted(announced_);
     // A block that came in the same batch as the header is data.
     if (!header.data.isEmpty() && state_ == State::ReceivingData)
@@ -169,8 +169,8 @@ void ImageReceiver::endWith(std::optional<Verdict> verdict) {
     end();
     emit finished(result);
     // Whatever came after the end is dropped; the port is not reopened.
-    if (channel_)
-        channel_->discardInput();
+    if (Channel* channel = session_->channel())
+        channel->discardInput();
 }
 
 Reception ImageReceiver::evaluate() {
@@ -196,11 +196,11 @@ Reception ImageReceiver::evaluate() {
     return r;
 }
 
-void ImageReceiver::onLost(const QString& reason) {
+void ImageReceiver::onLost(const ChannelFailure& failure) {
     if (state_ == State::Idle)
         return;
     end();
-    emit failed(ReceiveFailure::ChannelLost, reason);
+    emit failed(ReceiveFailure::ChannelLost, failure.message);
 }
 
 void ImageReceiver::end() {
@@ -209,10 +209,7 @@ void ImageReceiver::end() {
     pendingHeader_.clear();
     state_ = State::Idle;
     dataFile_.reset();
-    if (channel_) {
-        channel_->close();
-        channel_->setReceiveThreshold(thresholdBefore_);
-    }
+    session_->close();
     emit busyChanged(false);
 }
 

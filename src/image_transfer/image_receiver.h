@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image_stream.h"
+#include "image_timings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,6 +13,8 @@ class QFile;
 
 namespace rava {
 class Channel;
+class ChannelSession;
+struct ChannelFailure;
 class OneShot;
 class StationSettings;
 } // namespace rava
@@ -22,7 +25,8 @@ namespace rava::image {
 enum class ReceiveFailure {
     TempFiles,   // the private folder or a file in it cannot be used (detail)
     OpenFailed,  // the image channel could not be opened (detail)
-    ChannelLost, // the device went away during the reception (detail)
+    ChannelLost, // the device went away during the reception (detail: "COM 1 (...) is no
+                 // longer available")
 };
 
 // What an ended reception came to.
@@ -30,7 +34,7 @@ struct Reception {
     Verdict verdict = Verdict::NoHeader;
     qint64 announced = 0; // the size the header announced (0: no usable header)
     qint64 stored = 0;    // length of the candidate file
-    qint64 elapsedMs = 0; // from the accepted header to the end of reception
+    qint64 elapsedMs = 0; // from the first byte of the accepted header to the end of reception
     QString candidate;    // the file that should hold the image
 };
 
@@ -64,13 +68,9 @@ public:
         AwaitingHeader, // channel open, no header accepted yet
         ReceivingData,  // header accepted: every batch is data
     };
-    static constexpr int kEndOfReceptionMs = 500;
-    // Silence after a header whose digits run to the end of what has come
-    // so far, before it is taken as whole (at 9600 baud a byte takes about
-    // a millisecond; the sender waits at least 20 ms after the header).
-    static constexpr int kHeaderSettleMs = 15;
-
     ImageReceiver(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
+    ImageReceiver(Channel& channel, const StationSettings& settings, const Timings& timings,
+                  QObject* parent = nullptr);
     ~ImageReceiver() override;
 
     State state() const { return state_; }
@@ -82,7 +82,6 @@ public:
     // Bytes of the image itself received so far: without a master's
     // address bytes, at most the announced size.
     qint64 imageBytesReceived() const;
-    void setEndOfReception(int ms);
 
     // Receive: false when a reception already runs, the temporary files
     // cannot be used or the channel cannot be opened (failed() tells why;
@@ -114,23 +113,22 @@ private:
     // Ends the reception and reports it: judged by length, or with
     // `verdict` when a bound ended it early.
     void endWith(std::optional<Verdict> verdict);
-    void onLost(const QString& reason);
+    void onLost(const ChannelFailure& failure);
     void end();
     Reception evaluate();
 
-    QPointer<Channel> channel_;
+    ChannelSession* session_;
     const StationSettings& settings_;
     OneShot* timer4_;
     OneShot* settle_; // a header that may still grow
     QByteArray pendingHeader_;
-    int thresholdBefore_ = 0;
     State state_ = State::Idle;
     bool master_ = false;
     QString dir_;
     std::unique_ptr<QFile> dataFile_;
     qint64 announced_ = 0;
     qint64 received_ = 0;
-    QElapsedTimer since_; // from the accepted header
+    QElapsedTimer since_; // from the first byte of the header being read
 };
 
 } // namespace rava::image

@@ -1,34 +1,38 @@
 #include "image_sender.h"
 
-#include "link/channel.h"
+#include "link/channel_session.h"
+#include "link/device_words.h"
 #include "link/station_settings.h"
 #include "link/wire_pause.h"
 
 namespace rava::image {
 
 ImageSender::ImageSender(Channel& channel, const StationSettings& settings, QObject* parent)
-    : QObject(parent), channel_(&channel), settings_(settings),
-      wait_(new WirePause(QStringLiteral("ImageSendWait"), this)) {
+    : ImageSender(channel, settings, Timings(), parent) {}
+
+ImageSender::ImageSender(Channel& channel, const StationSettings& settings, const Timings& timings,
+                         QObject* parent)
+    : QObject(parent), session_(new ChannelSession(channel, this)), settings_(settings),
+      wait_(new WirePause(QStringLiteral("ImageSendWait"), this)), timings_(timings) {
+    wait_->setStallMs(timings.stallMs);
     connect(wait_, &WirePause::over, this, &ImageSender::onWaitOver);
     connect(wait_, &WirePause::stalled, this, &ImageSender::onStalled);
-    connect(&channel, &Channel::lost, this, &ImageSender::onLost);
+    connect(session_, &ChannelSession::failed, this, &ImageSender::onLost);
 }
 
-ImageSender::~ImageSender() {
-    if (state_ != State::Idle && channel_)
-        channel_->close();
-}
+// The session closes the channel of a running send.
+ImageSender::~ImageSender() = default;
 
 int ImageSender::blockGapMs() const {
-    return qMax(0, timings_ ? timings_->blockGapMs : settings_.blockGapMs());
+    return qMax(0, timings_.blockGapMs.value_or(settings_.blockGapMs()));
 }
 
 int ImageSender::lastBlockDelayMs() const {
-    return qMax(0, timings_ ? timings_->lastBlockDelayMs : settings_.lastBlockDelayMs());
+    return qMax(0, timings_.lastBlockDelayMs.value_or(settings_.lastBlockDelayMs()));
 }
 
 bool ImageSender::send(const QString& path) {
-    if (state_ != State::Idle || !channel_)
+    if (state_ != State::Idle)
         return false;
     // The file is opened before the port is touched, so that a file that
     // has gone is reported as such and the port is never claimed for it.
@@ -44,10 +48,10 @@ bool ImageSender::send(const QString& path) {
         emit failed(size <= 0 ? SendFailure::EmptyFile : SendFailure::TooLarge, QString());
         return false;
     }
-    QString error;
-    if (!channel_->open(&error)) {
+    ChannelFailure failure;
+    if (!session_->open(ChannelClaim::writing(), &failure)) {
         file_.close();
-        emit failed(SendFailure::OpenFailed, error);
+        emit failed(SendFailure::OpenFailed, failure.message);
         return false;
     }
     master_ = settings_.isMaster();
@@ -56,8 +60,7 @@ bool ImageSender::send(const QString& path) {
     sent_ = 0;
     state_ = State::BlockGap;
     emit busyChanged(true);
-    channel_->discardOutput();
-    if (!channel_->write(headerOnWire(size_, master_, address_))) {
+    if (!session_->write(headerOnWire(size_, master_, address_))) {
         finish(false, SendFailure::WriteFailed);
         return true;
     }
@@ -68,7 +71,7 @@ bool ImageSender::send(const QString& path) {
 
 void ImageSender::arm(State state, int ms) {
     state_ = state;
-    wait_->start(*channel_, ms);
+    wait_->start(*session_->channel(), ms);
 }
 
 void ImageSender::onWaitOver() {
@@ -78,8 +81,8 @@ void ImageSender::onWaitOver() {
         finish(true);
         return;
     }
-    if (!channel_ || !channel_->isOpen()) {
-        finish(false, SendFailure::ChannelLost);
+    if (!session_->isOpen()) {
+        finish(false, SendFailure::ChannelLost, deviceGone(session_->channel()));
         return;
     }
     const qint64 unread = size_ - sent_;
@@ -109,7 +112,7 @@ void ImageSender::writeBlock(qint64 bytes, State next, int ms) {
         finish(false, SendFailure::ReadFailed, why);
         return;
     }
-    if (!channel_->write(blockOnWire(data, master_, address_))) {
+    if (!session_->write(blockOnWire(data, master_, address_))) {
         finish(false, SendFailure::WriteFailed);
         return;
     }
@@ -127,8 +130,7 @@ void ImageSender::finish(bool ok, SendFailure failure, const QString& detail) {
     state_ = State::Idle;
     file_.close();
     // The channel sends what is still queued before it lets the port go.
-    if (channel_)
-        channel_->close();
+    session_->close();
     emit busyChanged(false);
     if (!ok)
         emit failed(failure, detail);
@@ -137,14 +139,13 @@ void ImageSender::finish(bool ok, SendFailure failure, const QString& detail) {
 
 void ImageSender::onStalled(qint64 unsent) {
     // Reported as not sent, so never sent late either.
-    if (channel_)
-        channel_->abandon();
+    session_->abandon();
     finish(false, SendFailure::NotSent, QString::number(unsent));
 }
 
-void ImageSender::onLost(const QString& reason) {
+void ImageSender::onLost(const ChannelFailure& failure) {
     if (state_ != State::Idle)
-        finish(false, SendFailure::ChannelLost, reason);
+        finish(false, SendFailure::ChannelLost, failure.message);
 }
 
 } // namespace rava::image

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image_stream.h"
+#include "image_timings.h"
 
 #include <QFile>
 #include <QObject>
@@ -9,6 +10,8 @@
 
 namespace rava {
 class Channel;
+class ChannelSession;
+struct ChannelFailure;
 class StationSettings;
 class WirePause;
 } // namespace rava
@@ -23,7 +26,8 @@ enum class SendFailure {
     OpenFailed,     // the image channel could not be opened (detail: the reason)
     ReadFailed,     // reading the file failed during the send (detail: the reason)
     WriteFailed,    // the channel refused a write
-    ChannelLost,    // the device went away during the send (detail: the reason)
+    ChannelLost,    // the device went away during the send (detail: "COM 1 (...) is no
+                    // longer available")
     NotSent,        // the line stopped taking bytes (detail: how many did not leave)
 };
 
@@ -50,12 +54,9 @@ public:
         LastBlockDelay, // before the last block
         Draining,       // the last block was handed over; waiting for the line
     };
-    struct Timings {
-        int blockGapMs;
-        int lastBlockDelayMs;
-    };
-
     ImageSender(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
+    ImageSender(Channel& channel, const StationSettings& settings, const Timings& timings,
+                QObject* parent = nullptr);
     ~ImageSender() override;
 
     State state() const { return state_; }
@@ -63,9 +64,7 @@ public:
     qint64 sentCount() const { return sent_; }
     qint64 fileSize() const { return size_; }
 
-    // Waits of these lengths instead of the line setting's (tests).
-    void setTimings(std::optional<Timings> timings) { timings_ = timings; }
-    // The pause between writes, for a shorter stall limit in tests.
+    // The pause between writes (its stall limit names the stall in messages).
     WirePause& pause() { return *wait_; }
 
     // Opens the file and the channel and writes the header. Returns false
@@ -94,12 +93,12 @@ private:
     int lastBlockDelayMs() const;
     void finish(bool ok, SendFailure failure = SendFailure::WriteFailed,
                 const QString& detail = QString());
-    void onLost(const QString& reason);
+    void onLost(const ChannelFailure& failure);
 
-    QPointer<Channel> channel_;
+    ChannelSession* session_;
     const StationSettings& settings_;
     WirePause* wait_;
-    std::optional<Timings> timings_;
+    Timings timings_;
     State state_ = State::Idle;
     QFile file_;
     bool master_ = false;

@@ -38,12 +38,12 @@ QString sendFailureText(SendFailure failure, const QString& detail, const QStrin
         return QStringLiteral("Writing to the image channel failed; the send stopped.");
     case SendFailure::ChannelLost: {
         const qint64 written = blockCount(sent);
-        return written > 0 ? QStringLiteral("%1; the send stopped after block %2 of %3.")
-                                 .arg(deviceGone(channel))
-                                 .arg(written)
-                                 .arg(blockCount(size))
-                           : QStringLiteral("%1; the send stopped before its first block.")
-                                 .arg(deviceGone(channel));
+        return written > 0
+                   ? QStringLiteral("%1; the send stopped after block %2 of %3.")
+                         .arg(detail)
+                         .arg(written)
+                         .arg(blockCount(size))
+                   : QStringLiteral("%1; the send stopped before its first block.").arg(detail);
     }
     case SendFailure::NotSent:
         return QStringLiteral("%1; the send of %2 stopped.")
@@ -61,9 +61,9 @@ QString receiveFailureText(ReceiveFailure failure, const QString& detail, const 
     case ReceiveFailure::ChannelLost:
         return announced <= 0
                    ? QStringLiteral("%1; the reception stopped before an image header came.")
-                         .arg(deviceGone(channel))
+                         .arg(detail)
                    : QStringLiteral("%1; the reception stopped after %2 of %3 bytes.")
-                         .arg(deviceGone(channel))
+                         .arg(detail)
                          .arg(received)
                          .arg(announced);
     }

@@ -12,8 +12,8 @@ class Channel;
 namespace rava::image {
 
 // What the user is told when a send of `path` did not start or stopped
-// early. `sent` and `size` are the sender's counts; `stallSeconds` its
-// pause's stall limit.
+// early; for a lost device `detail` is the sentence naming it. `sent` and `size` are the sender's
+// counts; `stallSeconds` its pause's stall limit.
 QString sendFailureText(SendFailure failure, const QString& detail, const QString& path,
                         const Channel* channel, qint64 sent, qint64 size, int stallSeconds);
 

@@ -5,24 +5,47 @@
 
 namespace rava {
 
+namespace {
+// Every entry has 8 data bits and 1 stop bit.
+constexpr LineParams eightOne(qint32 baud, QSerialPort::Parity parity) {
+    return {baud, parity, QSerialPort::Data8, QSerialPort::OneStop};
+}
+} // namespace
+
 // The texts are shown exactly as users of earlier versions know them,
 // including the two entries with a full stop.
 const std::array<LineSetting, 12> kLineSettings = {{
-    {"9600,none,8,1", "9600,n,8,1", 90, 35, 90},
-    {"9600,odd,8,1", "9600,o,8,1", 90, 35, 90},
-    {"9600.even,8,1", "9600,e,8,1", 90, 35, 90},
-    {"19200,none,8,1", "19200,n,8,1", 50, 30, 40},
-    {"19200.odd,8,1", "19200,o,8,1", 50, 30, 40},
-    {"19200,even,8,1", "19200,e,8,1", 50, 30, 40},
-    {"57600,none,8,1", "57600,n,8,1", 50, 25, 30},
-    {"57600,odd,8,1", "57600,o,8,1", 50, 25, 30},
-    {"57600,even,8,1", "57600,e,8,1", 50, 25, 30},
-    {"115200,none,8,1", "115200,n,8,1", 50, 20, 30},
-    {"115200,odd,8,1", "115200,o,8,1", 50, 20, 30},
-    {"115200,even,8,1", "115200,e,8,1", 50, 20, 30},
+    {"9600,none,8,1", eightOne(9600, QSerialPort::NoParity), 90, 35, 90},
+    {"9600,odd,8,1", eightOne(9600, QSerialPort::OddParity), 90, 35, 90},
+    {"9600.even,8,1", eightOne(9600, QSerialPort::EvenParity), 90, 35, 90},
+    {"19200,none,8,1", eightOne(19200, QSerialPort::NoParity), 50, 30, 40},
+    {"19200.odd,8,1", eightOne(19200, QSerialPort::OddParity), 50, 30, 40},
+    {"19200,even,8,1", eightOne(19200, QSerialPort::EvenParity), 50, 30, 40},
+    {"57600,none,8,1", eightOne(57600, QSerialPort::NoParity), 50, 25, 30},
+    {"57600,odd,8,1", eightOne(57600, QSerialPort::OddParity), 50, 25, 30},
+    {"57600,even,8,1", eightOne(57600, QSerialPort::EvenParity), 50, 25, 30},
+    {"115200,none,8,1", eightOne(115200, QSerialPort::NoParity), 50, 20, 30},
+    {"115200,odd,8,1", eightOne(115200, QSerialPort::OddParity), 50, 20, 30},
+    {"115200,even,8,1", eightOne(115200, QSerialPort::EvenParity), 50, 20, 30},
 }};
 
 const std::array<const char*, 4> kPortNames = {{"COM 1", "COM 2", "COM 3", "COM 4"}};
+
+QString settingsText(const LineParams& params) {
+    const char parity = params.parity == QSerialPort::OddParity     ? 'o'
+                        : params.parity == QSerialPort::EvenParity  ? 'e'
+                        : params.parity == QSerialPort::MarkParity  ? 'm'
+                        : params.parity == QSerialPort::SpaceParity ? 's'
+                                                                    : 'n';
+    const QString stop = params.stopBits == QSerialPort::TwoStop          ? QStringLiteral("2")
+                         : params.stopBits == QSerialPort::OneAndHalfStop ? QStringLiteral("1.5")
+                                                                          : QStringLiteral("1");
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(params.baud)
+        .arg(QLatin1Char(parity))
+        .arg(int(params.dataBits))
+        .arg(stop);
+}
 
 std::optional<LineParams> parseSettings(const QString& settings) {
     const QStringList parts = settings.trimmed().split(QLatin1Char(','));

@@ -7,10 +7,23 @@
 
 namespace rava {
 
+// How the line runs: speed, parity, data and stop bits.
+struct LineParams {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+
+    bool operator==(const LineParams& o) const {
+        return baud == o.baud && parity == o.parity && dataBits == o.dataBits &&
+               stopBits == o.stopBits;
+    }
+};
+
 // One entry of the line-setting list with the timings that follow from it.
 struct LineSetting {
     const char* shown;    // text in the list, as the user sees it
-    const char* settings; // settings string given to the channels
+    LineParams params;    // what the channels are set to
     int pacingMs;         // pause after each text line
     int blockGapMs;       // pause after the image header and each full block
     int lastBlockDelayMs; // pause before the last image block
@@ -21,13 +34,10 @@ constexpr int kDefaultLineSetting = 9; // "115200,none,8,1"
 
 extern const std::array<const char*, 4> kPortNames; // "COM 1" .. "COM 4"
 
-// A settings string such as "115200,n,8,1" taken apart.
-struct LineParams {
-    qint32 baud = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-};
+// The settings in their short text form, "115200,n,8,1": for showing and
+// for the trace, and for naming a setting on a command line.
+QString settingsText(const LineParams& params);
+// Such a text taken apart; nothing for a text that is no valid setting.
 std::optional<LineParams> parseSettings(const QString& settings);
 
 // Time one character takes on the line: start bit, data bits, parity bit

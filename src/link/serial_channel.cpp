@@ -87,6 +87,11 @@ DeviceLine& syncLine(const QString& key, QSerialPort* port) {
     return line;
 }
 
+// Silence left beyond a module's packet gap: the module's clock and ours
+// may see the end of the last byte a little apart, and a silence a hair
+// short of the gap would join two packets.
+constexpr qint64 kSilenceMarginNs = 1000000;
+
 // How long until the line of `key` has carried everything and then been
 // silent for a packet gap: the larger of the driver's own queue and our
 // reckoning from the line rate, plus what still waits in Qt's queue.
@@ -100,7 +105,7 @@ qint64 nsUntilQuiet(const QString& key, QSerialPort* port) {
     qint64 busy = line.freeAtNs - monotonicNs();
     if (inDriver > 0 || queued > 0)
         busy = std::max({busy, inDriver * c, qint64(0)}) + queued * c;
-    return qMax<qint64>(0, busy + packetGapNs(line.params));
+    return qMax<qint64>(0, busy + packetGapNs(line.params) + kSilenceMarginNs);
 }
 
 qint64 unsentOn(const QString& key, QSerialPort* port) {
@@ -228,26 +233,22 @@ QString SerialChannel::devicePath() const {
     return deviceForPort(port_);
 }
 
-bool SerialChannel::setSettings(const QString& settings) {
-    if (!parseSettings(settings))
-        return false;
-    settings_ = settings;
+void SerialChannel::setLineParams(const LineParams& params) {
+    params_ = params;
     if (serial_)
         applySettings();
-    return true;
 }
 
 void SerialChannel::applySettings() {
-    const auto p = parseSettings(settings_);
-    if (!p || !serial_)
+    if (!serial_)
         return;
-    serial_->setBaudRate(p->baud);
-    serial_->setParity(p->parity);
-    serial_->setDataBits(p->dataBits);
-    serial_->setStopBits(p->stopBits);
+    serial_->setBaudRate(params_.baud);
+    serial_->setParity(params_.parity);
+    serial_->setDataBits(params_.dataBits);
+    serial_->setStopBits(params_.stopBits);
     serial_->setFlowControl(QSerialPort::NoFlowControl);
-    syncLine(heldKey_, serial_).params = *p;
-    markParity(*p);
+    syncLine(heldKey_, serial_).params = params_;
+    markParity(params_);
 }
 
 // Parity on: check it on input and mark bad bytes, so that they can be shown

@@ -10,7 +10,7 @@ namespace rava {
 
 // A feature's serial channel over QSerialPort. The port number (1..4) picks
 // the device through deviceForPort(); it takes effect at the next open. The
-// settings string applies at once to an open port.
+// line parameters apply at once to an open port.
 //
 // Within one process a device is held by one open channel at a time: a
 // second channel asking for it gets a clear refusal rather than a shared
@@ -30,10 +30,8 @@ public:
     int port() const { return port_; }
     QString devicePath() const;
 
-    // Returns false, changing nothing, for a string that is not a valid
-    // "baud,parity,data,stop" setting.
-    bool setSettings(const QString& settings);
-    QString settings() const { return settings_; }
+    void setLineParams(const LineParams& params);
+    LineParams lineParams() const { return params_; }
 
     bool open(QString* error = nullptr) override;
     void close() override;
@@ -65,7 +63,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     int port_ = 1;
-    QString settings_ = QStringLiteral("9600,n,8,1");
+    LineParams params_; // 9600,n,8,1 until set
     QPointer<QSerialPort> serial_;
     QString heldKey_;
     QString heldWhere_; // "COM n (device)" of the device held while open

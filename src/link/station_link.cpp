@@ -25,11 +25,11 @@ void StationLink::applyPort(int port) {
 }
 
 void StationLink::applyLineSetting() {
-    const QString settings = settings_.settingsString();
-    if (settings.isEmpty())
+    const std::optional<LineParams> params = settings_.lineParams();
+    if (!params)
         return;
     for (SerialChannel* channel : {&text_, &image_, &polling_, &programming_})
-        channel->setSettings(settings);
+        channel->setLineParams(*params);
 }
 
 } // namespace rava

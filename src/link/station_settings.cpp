@@ -34,8 +34,10 @@ const LineSetting* StationSettings::row() const {
     return lineSetting_ < 0 ? nullptr : &kLineSettings[size_t(lineSetting_)];
 }
 
-QString StationSettings::settingsString() const {
-    return row() ? QString::fromLatin1(row()->settings) : QString();
+std::optional<LineParams> StationSettings::lineParams() const {
+    if (!row())
+        return std::nullopt;
+    return row()->params;
 }
 
 int StationSettings::pacingMs() const {

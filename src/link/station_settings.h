@@ -35,8 +35,9 @@ public:
     // refused.
     int lineSetting() const { return lineSetting_; }
     void setLineSetting(int index);
-    // The settings string of the chosen line setting ("115200,n,8,1").
-    QString settingsString() const;
+    // The line parameters of the chosen line setting; none until one is
+    // chosen.
+    std::optional<LineParams> lineParams() const;
     // Pause after each text line, after the image header and each full
     // block, and before the last image block; 0 until a line setting is
     // chosen.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/station_context.h"
+#include "form/station_context.h"
 
 #include <QColor>
 #include <QFont>

@@ -6,7 +6,6 @@
 #include "layout.h"
 #include "link/device_choice.h"
 #include "logos.h"
-#include "mode_rules.h"
 #include "polling/polling_page.h"
 #include "port_menu.h"
 #include "register_programming/register_page.h"
@@ -44,6 +43,16 @@ void installFontSubstitutions() {
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+WindowControls WindowControls::resolve(QWidget* form) {
+    using form::require;
+    return {require<QComboBox>(form, "Combo1"),     require<QComboBox>(form, "Combo2"),
+            require<QLabel>(form, "Label7"),        require<QLineEdit>(form, "Text12"),
+            require<QRadioButton>(form, "Option1"), require<QRadioButton>(form, "Option2"),
+            require<QPushButton>(form, "Command1"), require<QPushButton>(form, "Command2"),
+            require<QPlainTextEdit>(form, "Text3"), require<QLabel>(form, "Image1"),
+            require<QLabel>(form, "Image4")};
 }
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
@@ -98,40 +107,34 @@ void MainWindow::buildWindow() {
     layout::build(layout::rightColumn(), this);
     // The tab strip lies over the column's title labels where they meet.
     tabs_->raise();
+    ui_ = WindowControls::resolve(this);
 
-    form::require<QLabel>(this, "Image1")->setPixmap(upperLogo());
-    form::require<QLabel>(this, "Image4")->setPixmap(lowerLogo());
+    ui_.upperLogo->setPixmap(upperLogo());
+    ui_.lowerLogo->setPixmap(lowerLogo());
 
-    auto* ports = form::require<QComboBox>(this, "Combo1");
     for (const char* name : kPortNames)
-        ports->addItem(QString::fromLatin1(name));
-    new PortMenu(ports, this);
-    auto* settings = form::require<QComboBox>(this, "Combo2");
+        ui_.ports->addItem(QString::fromLatin1(name));
+    new PortMenu(ui_.ports, this);
     for (const LineSetting& row : kLineSettings)
-        settings->addItem(QString::fromLatin1(row.shown));
+        ui_.lineSettings->addItem(QString::fromLatin1(row.shown));
     // No entry is chosen until start-up chooses one, so that start-up's
     // choice is a change and runs the list's handler like a user's would.
-    ports->setCurrentIndex(-1);
-    settings->setCurrentIndex(-1);
+    ui_.ports->setCurrentIndex(-1);
+    ui_.lineSettings->setCurrentIndex(-1);
 }
 
 void MainWindow::wireControls() {
-    using form::require;
-    connect(require<QComboBox>(this, "Combo1"), qOverload<int>(&QComboBox::currentIndexChanged),
-            this, [this](int index) { settings_.setPort(index + 1); });
-    connect(require<QComboBox>(this, "Combo2"), qOverload<int>(&QComboBox::currentIndexChanged),
-            &settings_, &StationSettings::setLineSetting);
-    auto* remote = new form::EntryBinder(require<QLineEdit>(this, "Text12"));
+    connect(ui_.ports, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int index) { settings_.setPort(index + 1); });
+    connect(ui_.lineSettings, qOverload<int>(&QComboBox::currentIndexChanged), &settings_,
+            &StationSettings::setLineSetting);
+    auto* remote = new form::EntryBinder(ui_.remote);
     connect(remote, &form::EntryBinder::accepted, &settings_, &StationSettings::setRemoteAddress);
-    connect(require<QRadioButton>(this, "Option1"), &QRadioButton::clicked, this,
-            [this] { chooseMode(Mode::Master); });
-    connect(require<QRadioButton>(this, "Option2"), &QRadioButton::clicked, this,
-            [this] { chooseMode(Mode::Slave); });
+    connect(ui_.master, &QRadioButton::clicked, this, [this] { chooseMode(Mode::Master); });
+    connect(ui_.slave, &QRadioButton::clicked, this, [this] { chooseMode(Mode::Slave); });
     connect(tabs_, &TabStrip::currentChanged, this, &MainWindow::onTabChanged);
-    connect(require<QPushButton>(this, "Command2"), &QPushButton::clicked, this,
-            &MainWindow::showInfo);
-    connect(require<QPushButton>(this, "Command1"), &QPushButton::clicked, this,
-            &MainWindow::exitProgram);
+    connect(ui_.info, &QPushButton::clicked, this, &MainWindow::showInfo);
+    connect(ui_.exit, &QPushButton::clicked, this, &MainWindow::exitProgram);
 }
 
 void MainWindow::installFeaturePages() {
@@ -143,11 +146,11 @@ void MainWindow::installFeaturePages() {
 }
 
 void MainWindow::startUp() {
-    form::require<QComboBox>(this, "Combo1")->setCurrentIndex(0);
-    form::require<QComboBox>(this, "Combo2")->setCurrentIndex(kDefaultLineSetting);
+    ui_.ports->setCurrentIndex(0);
+    ui_.lineSettings->setCurrentIndex(kDefaultLineSetting);
     settings_.setRemoteAddress(0);
     tabs_->setCurrentIndex(int(Tab::SetUp));
-    form::require<QPlainTextEdit>(this, "Text3")->setPlainText(userGuideText());
+    ui_.guide->setPlainText(userGuideText());
 }
 
 void MainWindow::error(const QString& text) {
@@ -174,17 +177,16 @@ void MainWindow::setFileChooser(FileChooser chooser) {
 }
 
 void MainWindow::applyStartOptions(const StartOptions& options) {
-    using form::require;
     for (auto it = options.devices.cbegin(); it != options.devices.cend(); ++it)
         DeviceChoices::instance().setForThisStart(it.key(), it.value());
     if (options.port)
-        require<QComboBox>(this, "Combo1")->setCurrentIndex(*options.port - 1);
+        ui_.ports->setCurrentIndex(*options.port - 1);
     if (options.lineSetting)
-        require<QComboBox>(this, "Combo2")->setCurrentIndex(*options.lineSetting);
+        ui_.lineSettings->setCurrentIndex(*options.lineSetting);
     if (options.slave)
-        require<QRadioButton>(this, "Option2")->click();
+        ui_.slave->click();
     if (options.remoteAddress)
-        require<QLineEdit>(this, "Text12")->setText(QString::number(*options.remoteAddress));
+        ui_.remote->setText(QString::number(*options.remoteAddress));
 }
 
 void MainWindow::lockTabs(Tab keep, bool locked) {
@@ -194,28 +196,16 @@ void MainWindow::lockTabs(Tab keep, bool locked) {
 
 void MainWindow::chooseMode(Mode mode) {
     settings_.setMode(mode);
-    applyEnabling(mode);
-}
-
-void MainWindow::applyEnabling(Mode mode) {
-    for (const EnablingStep& step : mode == Mode::Master ? masterEnabling() : slaveEnabling()) {
-        QWidget* w = findChild<QWidget*>(step.control);
-        Q_ASSERT_X(w, "MainWindow::applyEnabling", qPrintable(step.control));
-        if (!w)
-            continue;
-        switch (step.action) {
-        case EnablingStep::Enable:
-            w->setEnabled(true);
-            break;
-        case EnablingStep::Disable:
-            w->setEnabled(false);
-            break;
-        case EnablingStep::Empty:
-            if (auto* box = qobject_cast<QLineEdit*>(w))
-                box->setText(QString());
-            break;
-        }
-    }
+    // The remote address is a master's: a slave's box is emptied (its
+    // handler makes the address 0) and locked. Each page follows with its
+    // own controls.
+    const bool master = mode == Mode::Master;
+    ui_.remoteTitle->setEnabled(master);
+    if (!master)
+        ui_.remote->setText(QString());
+    ui_.remote->setEnabled(master);
+    if (polling_)
+        polling_->applyMode(mode);
 }
 
 void MainWindow::onTabChanged(int current, int previous) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/messenger.h"
-#include "link/station_context.h"
+#include "form/messenger.h"
+#include "form/station_context.h"
 #include "link/station_link.h"
 #include "link/station_settings.h"
 #include "port_menu.h"
@@ -9,6 +9,13 @@
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
 
 namespace rava {
 
@@ -40,6 +47,23 @@ public:
 
 private:
     Messenger* target_;
+};
+
+// The window's own controls, outside the feature pages.
+struct WindowControls {
+    QComboBox* ports;        // Combo1, "COM 1" .. "COM 4"
+    QComboBox* lineSettings; // Combo2
+    QLabel* remoteTitle;     // Label7 "Remote address"
+    QLineEdit* remote;       // Text12, the remote address
+    QRadioButton* master;    // Option1 "Master"
+    QRadioButton* slave;     // Option2 "Slave"
+    QPushButton* exit;       // Command1 "Exit"
+    QPushButton* info;       // Command2 "Info"
+    QPlainTextEdit* guide;   // Text3, the user guide on "Help"
+    QLabel* upperLogo;       // Image1
+    QLabel* lowerLogo;       // Image4
+
+    static WindowControls resolve(QWidget* form);
 };
 
 // Maps the font names of the window's layout onto faces found on Linux.
@@ -97,7 +121,6 @@ private:
     void startUp();
 
     void chooseMode(Mode mode);
-    void applyEnabling(Mode mode);
     void onTabChanged(int current, int previous);
     void showInfo();
     void exitProgram();
@@ -108,6 +131,7 @@ private:
     FileChooser chooser_;
     StationContext ctx_;
     TabStrip* tabs_ = nullptr;
+    WindowControls ui_{};
     polling::PollingPage* polling_ = nullptr;
 };
 

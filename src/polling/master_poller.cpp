@@ -1,28 +1,24 @@
 #include "master_poller.h"
 
-#include "link/channel.h"
+#include "link/channel_session.h"
 #include "link/one_shot.h"
 #include "message_collector.h"
 
 namespace rava::polling {
 
-namespace {
-const QString kWrongCommand = QStringLiteral("Wrong command!");
-}
-
-MasterPoller::MasterPoller(Channel& channel, MessageCollector& collector, PollTable& table,
+MasterPoller::MasterPoller(MessageCollector& collector, PollTable& table, const Timings& timings,
                            QObject* parent)
-    : QObject(parent), channel_(&channel), collector_(collector), table_(table),
-      pause_(new OneShot(QStringLiteral("Timer7"), kPauseMs, this)) {
+    : QObject(parent), collector_(collector), table_(table),
+      pause_(new OneShot(QStringLiteral("Timer7"), timings.pauseMs, this)) {
     for (int i = 1; i <= PollTable::kRows; ++i) {
-        auto* hold = new OneShot(QStringLiteral("display hold %1").arg(i), kHoldMs, this);
-        connect(hold, &OneShot::fired, this, [this, i] { onHoldOver(i); });
+        auto* hold = new OneShot(QStringLiteral("display hold %1").arg(i), timings.holdMs, this);
+        connect(hold, &OneShot::fired, this, [this, i] { emit outcome(HoldOver{i}); });
         holds_[size_t(i - 1)] = hold;
     }
     connect(pause_, &OneShot::fired, this, &MasterPoller::onPauseOver);
     connect(&collector, &MessageCollector::messageReceived, this, &MasterPoller::onMessage);
+    connect(&collector, &MessageCollector::lost, this, &MasterPoller::onLost);
     connect(&table, &PollTable::enabledChanged, this, &MasterPoller::onEnabledChanged);
-    connect(&channel, &Channel::lost, this, &MasterPoller::onLost);
 }
 
 MasterPoller::~MasterPoller() {
@@ -30,21 +26,12 @@ MasterPoller::~MasterPoller() {
         stop();
 }
 
-void MasterPoller::setPause(int ms) {
-    pause_->setInterval(ms);
-}
-
-void MasterPoller::setHold(int ms) {
-    for (OneShot* hold : holds_)
-        hold->setInterval(ms);
-}
-
 bool MasterPoller::start() {
-    if (isRunning() || !channel_)
+    if (isRunning())
         return false;
-    QString error;
-    if (!collector_.openAndStart(&error)) {
-        emit failed(PollFailure::OpenFailed, error);
+    ChannelFailure failure;
+    if (!collector_.listen(&failure)) {
+        emit failed(PollFailure::OpenFailed, failure.message);
         return false;
     }
     row_ = 1;
@@ -64,9 +51,7 @@ void MasterPoller::stop() {
     pause_->stop();
     collector_.stop();
     state_ = State::Idle;
-    if (channel_)
-        channel_->close();
-    // Lights already on go out after their hold, as usual.
+    // Outcomes already shown go out after their hold, as usual.
     emit runningChanged(false);
 }
 
@@ -75,12 +60,13 @@ void MasterPoller::nextTurn() {
     for (int step = 0; step < PollTable::kRows; ++step) {
         if (table_.row(row_).enabled) {
             const QByteArray query = table_.query(row_);
-            if (!channel_ || !channel_->write(query)) {
+            if (!collector_.write(query)) {
                 stop();
                 emit failed(PollFailure::WriteFailed, QString());
                 return;
             }
             state_ = State::Pausing;
+            answered_ = false;
             pause_->start();
             emit queried(row_, query);
             return;
@@ -93,6 +79,10 @@ void MasterPoller::nextTurn() {
 void MasterPoller::onPauseOver() {
     if (state_ != State::Pausing)
         return;
+    if (!answered_)
+        emit outcome(NoReply{row_});
+    if (state_ != State::Pausing)
+        return; // ended from a receiver of the outcome
     row_ = row_ == PollTable::kRows ? 1 : row_ + 1;
     nextTurn();
 }
@@ -105,29 +95,27 @@ void MasterPoller::onEnabledChanged() {
 void MasterPoller::onMessage(const QByteArray& message) {
     if (!isRunning() || message.isEmpty())
         return;
-    const int row = table_.rowFor(static_cast<unsigned char>(message.at(0)));
+    const int address = static_cast<unsigned char>(message.at(0));
+    const int row = table_.rowFor(address);
     if (row == 0) {
-        emit replied(0, message);
+        emit outcome(UnknownSender{address});
         return;
     }
+    if (state_ == State::Pausing && row == row_)
+        answered_ = true;
+    holds_[size_t(row - 1)]->start();
     const QByteArray reply = message.mid(1);
     if (reply.size() == 1 && reply.at(0) == kNotRecognised)
-        table_.setReply(row, kWrongCommand, Light::Red);
+        emit outcome(WrongCommand{row});
     else
-        table_.setReply(row, QString::fromLatin1(reply), Light::Green);
-    holds_[size_t(row - 1)]->start();
-    emit replied(row, message);
+        emit outcome(ReplyOk{row, QString::fromLatin1(reply)});
 }
 
-void MasterPoller::onHoldOver(int row) {
-    table_.setReply(row, QString(), Light::White);
-}
-
-void MasterPoller::onLost(const QString& reason) {
+void MasterPoller::onLost(const ChannelFailure& failure) {
     if (!isRunning())
         return;
     stop();
-    emit failed(PollFailure::ChannelLost, reason);
+    emit failed(PollFailure::ChannelLost, failure.message);
 }
 
 } // namespace rava::polling

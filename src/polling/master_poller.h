@@ -1,26 +1,19 @@
 #pragma once
 
 #include "poll_table.h"
+#include "poll_types.h"
 
 #include <QObject>
-#include <QPointer>
 #include <array>
 
 namespace rava {
-class Channel;
 class OneShot;
+struct ChannelFailure;
 } // namespace rava
 
 namespace rava::polling {
 
 class MessageCollector;
-
-// Why a polling cycle did not start or stopped.
-enum class PollFailure {
-    OpenFailed,  // the polling channel could not be opened (detail: the reason)
-    WriteFailed, // a query could not be handed to the channel
-    ChannelLost, // the device went away (detail: the reason)
-};
 
 // The master's endless polling cycle. Start opens the polling channel and
 // walks the rows 1 to 5 over and over: a checked row gets its query and is
@@ -31,12 +24,12 @@ enum class PollFailure {
 //
 // Every message the collector cuts out is a reply: its first byte is the
 // address of the slave that sent it and picks the row (the first one,
-// checked or not, with that address; none: dropped). The reply lights the
-// row for the display hold (1000 ms): green with the reply text, or red with
-// "Wrong command!" for the not-recognised byte; then the row is white and
-// empty again. Each row has a hold of its own, so a reply for another row
-// shows at once; a second reply for a lit row replaces the first and holds
-// for a full second again.
+// checked or not, with that address). The cycle tells what came of each
+// query as a MasterOutcome: ReplyOk with the reply's text, WrongCommand for
+// the not-recognised byte alone, NoReply when the pause ended without the
+// row's reply, UnknownSender for a reply that matches no row. A reply's
+// outcome holds for the display hold (1000 ms), then HoldOver; each row has
+// a hold of its own, and a second reply for a row holds anew.
 //
 // End stops the cycle at once: no query is written after it, the pause is
 // cancelled and Start can run again straight away.
@@ -48,15 +41,10 @@ public:
         Pausing,   // a query went out; Timer7 runs
         NoRowsYet, // running, but no row is checked: waiting for one
     };
-    static constexpr int kPauseMs = 5000;
-    static constexpr int kHoldMs = 1000;
 
-    MasterPoller(Channel& channel, MessageCollector& collector, PollTable& table,
+    MasterPoller(MessageCollector& collector, PollTable& table, const Timings& timings,
                  QObject* parent = nullptr);
     ~MasterPoller() override;
-
-    void setPause(int ms);
-    void setHold(int ms);
 
     State state() const { return state_; }
     bool isRunning() const { return state_ != State::Idle; }
@@ -73,26 +61,24 @@ signals:
     void runningChanged(bool running);
     // A query was handed to the channel.
     void queried(int row, const QByteArray& query);
-    // A reply lit `row`; 0 when its address matched no row and it was dropped.
-    void replied(int row, const QByteArray& message);
+    void outcome(const rava::polling::MasterOutcome& outcome);
     void failed(rava::polling::PollFailure failure, const QString& detail);
 
 private:
     void nextTurn();
     void onPauseOver();
     void onMessage(const QByteArray& message);
-    void onHoldOver(int row);
     void onEnabledChanged();
-    void onLost(const QString& reason);
+    void onLost(const ChannelFailure& failure);
     void stop();
 
-    QPointer<Channel> channel_;
     MessageCollector& collector_;
     PollTable& table_;
     OneShot* pause_;
     std::array<OneShot*, PollTable::kRows> holds_{};
     State state_ = State::Idle;
     int row_ = 1;
+    bool answered_ = false; // the queried row's reply came during this pause
 };
 
 } // namespace rava::polling

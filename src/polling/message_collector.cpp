@@ -1,66 +1,49 @@
 #include "message_collector.h"
 
-#include "link/channel.h"
+#include "link/channel_session.h"
 #include "link/one_shot.h"
 
 namespace rava::polling {
 
-MessageCollector::MessageCollector(Channel& channel, QObject* parent)
-    : QObject(parent), channel_(&channel),
-      silence_(new OneShot(QStringLiteral("Timer8"), kSilenceMs, this)) {
-    connect(&channel, &Channel::received, this, &MessageCollector::onReceived);
+MessageCollector::MessageCollector(Channel& channel, const Timings& timings, QObject* parent)
+    : QObject(parent), session_(new ChannelSession(channel, this)),
+      silence_(new OneShot(QStringLiteral("Timer8"), timings.silenceMs, this)) {
+    connect(session_, &ChannelSession::received, this, &MessageCollector::onReceived);
+    connect(session_, &ChannelSession::failed, this, &MessageCollector::onLost);
     connect(silence_, &OneShot::fired, this, &MessageCollector::onSilence);
 }
 
 MessageCollector::~MessageCollector() = default;
 
-void MessageCollector::setSilence(int ms) {
-    silence_->setInterval(ms);
-}
-
-int MessageCollector::silence() const {
-    return silence_->interval();
-}
-
 bool MessageCollector::timerArmed() const {
     return silence_->isActive();
 }
 
-void MessageCollector::start() {
-    if (state_ != State::Stopped || !channel_)
-        return;
-    buffer_.clear();
-    thresholdBefore_ = channel_->receiveThreshold();
-    channel_->setReceiveThreshold(1);
-    channel_->discardInput();
-    state_ = State::Idle;
-}
-
-bool MessageCollector::openAndStart(QString* error) {
-    if (!channel_)
+bool MessageCollector::listen(ChannelFailure* failure) {
+    if (!session_->open(ChannelClaim::reading(), failure))
         return false;
-    if (!channel_->isOpen() && !channel_->open(error)) {
-        channel_->close();
-        return false;
+    if (state_ == State::Stopped) {
+        buffer_.clear();
+        state_ = State::Idle;
     }
-    start();
     return true;
 }
 
 void MessageCollector::stop() {
-    if (state_ == State::Stopped)
-        return;
     silence_->stop();
     buffer_.clear();
     state_ = State::Stopped;
-    if (channel_)
-        channel_->setReceiveThreshold(thresholdBefore_);
+    session_->close();
+}
+
+bool MessageCollector::write(const QByteArray& bytes) {
+    return state_ != State::Stopped && session_->write(bytes);
 }
 
 void MessageCollector::onReceived() {
-    if (state_ == State::Stopped || !channel_)
+    if (state_ == State::Stopped)
         return;
-    const QByteArray bytes = channel_->readAll();
+    const QByteArray bytes = session_->readAll();
     if (bytes.isEmpty())
         return;
     silence_->start();
@@ -87,6 +70,13 @@ void MessageCollector::onSilence() {
     state_ = State::Idle;
     // A receiver may stop the collector; the next message starts afresh.
     emit messageReceived(message);
+}
+
+void MessageCollector::onLost(const ChannelFailure& failure) {
+    silence_->stop();
+    buffer_.clear();
+    state_ = State::Stopped;
+    emit lost(failure);
 }
 
 } // namespace rava::polling

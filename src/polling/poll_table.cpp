@@ -1,6 +1,6 @@
 #include "poll_table.h"
 
-#include "form/number_rule.h"
+#include "numbers/number_rule.h"
 
 #include <QtGlobal>
 
@@ -30,24 +30,12 @@ void PollTable::setEnabled(int index, bool enabled) {
     emit enabledChanged(index);
 }
 
-void PollTable::setAddress(int index, const QString& text) {
-    at(index).address = text;
+void PollTable::setAddress(int index, int address) {
+    at(index).address = address >= 0 && address <= 255 ? address : 0;
 }
 
 void PollTable::setCommand(int index, const QString& text) {
     at(index).command = text;
-}
-
-void PollTable::setReply(int index, const QString& text, Light light) {
-    PollRow& r = at(index);
-    r.reply = text;
-    r.light = light;
-    emit replyChanged(index);
-}
-
-void PollTable::clearReplyText(int index) {
-    at(index).reply.clear();
-    emit replyChanged(index);
 }
 
 bool PollTable::anyEnabled() const {
@@ -57,20 +45,15 @@ bool PollTable::anyEnabled() const {
     return false;
 }
 
-int PollTable::address(int index) const {
-    // The entry filter keeps 1..255 in the box; anything else reads as 0.
-    return qMax(0, addressByte(row(index).address));
-}
-
 QByteArray PollTable::query(int index) const {
-    QByteArray bytes(1, char(address(index)));
+    QByteArray bytes(1, char(row(index).address));
     bytes.append(row(index).command.toLatin1());
     return bytes;
 }
 
 int PollTable::rowFor(int address) const {
     for (int i = 1; i <= kRows; ++i)
-        if (this->address(i) == address)
+        if (row(i).address == address)
             return i;
     return 0;
 }

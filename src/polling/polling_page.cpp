@@ -2,9 +2,9 @@
 
 #include "form/controls.h"
 #include "form/entry_binder.h"
+#include "form/messenger.h"
 #include "link/channel.h"
 #include "link/device_words.h"
-#include "link/messenger.h"
 #include "link/station_link.h"
 #include "link/station_settings.h"
 #include "master_poller.h"
@@ -28,11 +28,27 @@ QString rangeMessage(int index) {
 bool slaveAddressRange(double value) {
     return value >= 1 && value <= 255;
 }
+
+// What the tab shows for each outcome.
+const QString kWrongCommand = QStringLiteral("Wrong command!");
+const QString kRecognised = QStringLiteral("Command OK! Reply forwarded");
+const QString kRefused = QStringLiteral("Command not recognised!");
+const QString kTooLong = QStringLiteral("Command too long! Not answered");
+
+template <class... Ts> struct Visitor : Ts... { using Ts::operator()...; };
+template <class... Ts> Visitor(Ts...) -> Visitor<Ts...>;
 } // namespace
 
 QColor colourOf(Light light) {
-    const auto value = static_cast<quint32>(light);
-    return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
+    switch (light) {
+    case Light::Green:
+        return QColor(0, 255, 0);
+    case Light::Red:
+        return QColor(255, 0, 0);
+    case Light::White:
+        break;
+    }
+    return QColor(255, 255, 255);
 }
 
 SlaveChannelAction slaveChannelAction(bool slave, Tab current, Tab previous) {
@@ -62,26 +78,39 @@ PollingControls PollingControls::resolve(QWidget* form) {
     c.slaveCommand = require<QLineEdit>(form, "Text24");
     c.slaveReply = require<QLineEdit>(form, "Text25");
     c.slaveStatus = require<QLabel>(form, "Label24");
+    c.masterFrame = require<QWidget>(form, "Frame9");
+    c.addressTitle = require<QWidget>(form, "Label3");
+    c.commandTitle = require<QWidget>(form, "Label20");
+    c.replyTitle = require<QWidget>(form, "Label21");
+    c.slaveFrame = require<QWidget>(form, "Frame10");
+    c.slaveCmdTitle = require<QWidget>(form, "Label22");
+    c.slaveRepTitle = require<QWidget>(form, "Label23");
     return c;
 }
 
 PollingPage::PollingPage(const StationContext& ctx, QWidget* form, QObject* parent)
-    : PollingPage(ctx, form, ctx.link->pollingChannel(), PollTimings(), parent) {}
+    : PollingPage(ctx, form, ctx.link->pollingChannel(), Timings(), parent) {}
 
 PollingPage::PollingPage(const StationContext& ctx, QWidget* form, Channel& channel,
-                         const PollTimings& timings, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(PollingControls::resolve(form)), channel_(&channel),
-      collector_(new MessageCollector(channel, this)),
-      master_(new MasterPoller(channel, *collector_, table_, this)),
-      slave_(new SlaveResponder(channel, *collector_, answer_, this)) {
-    collector_->setSilence(timings.silenceMs);
-    master_->setPause(timings.pauseMs);
-    master_->setHold(timings.holdMs);
-    slave_->setHold(timings.holdMs);
+                         const Timings& timings, QObject* parent)
+    : QObject(parent), ctx_(ctx), ui_(PollingControls::resolve(form)),
+      collector_(new MessageCollector(channel, timings, this)),
+      master_(new MasterPoller(*collector_, table_, timings, this)),
+      slave_(new SlaveResponder(*collector_, answer_, timings, this)) {
+    // In the order a mode change walks them.
+    slaveOnly_ = {ui_.slaveCommand,  ui_.slaveReply,  ui_.slaveCmdTitle,
+                  ui_.slaveRepTitle, ui_.slaveStatus, ui_.slaveFrame};
+    masterOnly_.assign(ui_.enable.begin(), ui_.enable.end());
+    for (QWidget* w : {ui_.masterFrame, ui_.addressTitle, ui_.commandTitle, ui_.replyTitle})
+        masterOnly_.push_back(w);
+    masterOnly_.insert(masterOnly_.end(), ui_.address.begin(), ui_.address.end());
+    masterOnly_.insert(masterOnly_.end(), ui_.command.begin(), ui_.command.end());
+    masterOnly_.insert(masterOnly_.end(), ui_.reply.begin(), ui_.reply.end());
+    masterOnly_.push_back(ui_.start);
+    masterOnly_.push_back(ui_.end);
 
     for (int i = 1; i <= PollTable::kRows; ++i)
         wireRow(i);
-    connect(&table_, &PollTable::replyChanged, this, &PollingPage::showReply);
 
     answer_.command = ui_.slaveCommand->text();
     answer_.reply = ui_.slaveReply->text();
@@ -96,7 +125,8 @@ PollingPage::PollingPage(const StationContext& ctx, QWidget* form, Channel& chan
     connect(ui_.end, &QPushButton::clicked, this, &PollingPage::endPolling);
     connect(master_, &MasterPoller::runningChanged, this, &PollingPage::onRunningChanged);
     connect(master_, &MasterPoller::failed, this, &PollingPage::onFailed);
-    connect(slave_, &SlaveResponder::lightChanged, this, &PollingPage::showSlaveLight);
+    connect(master_, &MasterPoller::outcome, this, &PollingPage::showOutcome);
+    connect(slave_, &SlaveResponder::outcome, this, &PollingPage::showSlaveOutcome);
     connect(slave_, &SlaveResponder::failed, this, &PollingPage::onSlaveFailed);
     connect(collector_, &MessageCollector::tooLong, this, [this] {
         // A slave's light says it; a master's cycle goes on, the message line says it.
@@ -113,7 +143,6 @@ PollingPage::~PollingPage() {
     // The controls may be gone already: nothing may reach them from here on.
     disconnect(master_, nullptr, this, nullptr);
     disconnect(slave_, nullptr, this, nullptr);
-    disconnect(&table_, nullptr, this, nullptr);
     // Both close the channel through the collector they share: it goes last.
     delete slave_;
     delete master_;
@@ -127,7 +156,7 @@ void PollingPage::wireRow(int index) {
     QLineEdit* command = ui_.command[k];
 
     table_.setEnabled(index, enable->isChecked());
-    table_.setAddress(index, address->text());
+    table_.setAddress(index, qMax(0, addressByte(address->text())));
     table_.setCommand(index, command->text());
 
     auto* binder = new form::EntryBinder(address, slaveAddressRange, this);
@@ -136,8 +165,10 @@ void PollingPage::wireRow(int index) {
             [this, index] { ui_.message->setText(rangeMessage(index)); });
     // The box as it stands once its filter is done with it (the filter may
     // have emptied it while this change was being handled).
-    connect(address, &QLineEdit::textChanged, this,
-            [this, index, address] { table_.setAddress(index, address->text()); });
+    connect(address, &QLineEdit::textChanged, this, [this, index, address] {
+        // The filter keeps 1..255 in the box; anything else reads as 0.
+        table_.setAddress(index, qMax(0, addressByte(address->text())));
+    });
     connect(command, &QLineEdit::textChanged, this,
             [this, index, command] { table_.setCommand(index, command->text()); });
     connect(enable, &QCheckBox::toggled, this, [this, index, address, command](bool checked) {
@@ -148,7 +179,7 @@ void PollingPage::wireRow(int index) {
         address->setText(QString());
         ui_.message->clear();
         command->setText(QString());
-        table_.clearReplyText(index);
+        ui_.reply[size_t(index - 1)]->setText(QString());
     });
 }
 
@@ -184,6 +215,14 @@ void PollingPage::onModeChanged() {
         slave_->stopListening(); // a master answers no commands
 }
 
+void PollingPage::applyMode(Mode mode) {
+    const bool master = mode == Mode::Master;
+    for (QWidget* w : slaveOnly_)
+        w->setEnabled(!master);
+    for (QWidget* w : masterOnly_)
+        w->setEnabled(master);
+}
+
 void PollingPage::onTabChanged(Tab current, Tab previous) {
     const bool slave = ctx_.settings && !ctx_.settings->isMaster();
     switch (slaveChannelAction(slave, current, previous)) {
@@ -204,23 +243,42 @@ void PollingPage::tell(const QString& message) {
 }
 
 void PollingPage::onFailed(PollFailure failure, const QString& detail) {
-    tell(masterFailureText(failure, detail, channel_));
+    tell(masterFailureText(failure, detail));
 }
 
 void PollingPage::onSlaveFailed(PollFailure failure, const QString& detail) {
-    tell(slaveFailureText(failure, detail, channel_));
+    tell(slaveFailureText(failure, detail));
 }
 
-void PollingPage::showReply(int index) {
-    const PollRow& row = table_.row(index);
-    QLineEdit* box = ui_.reply[size_t(index - 1)];
+void PollingPage::showOutcome(const MasterOutcome& outcome) {
+    std::visit(Visitor{
+                   [this](const ReplyOk& o) { showReply(o.row, Light::Green, o.text); },
+                   [this](const WrongCommand& o) { showReply(o.row, Light::Red, kWrongCommand); },
+                   [this](const HoldOver& o) { showReply(o.row, Light::White, QString()); },
+                   // A silent slave or a stranger's reply shows nothing.
+                   [](const NoReply&) {},
+                   [](const UnknownSender&) {},
+               },
+               outcome);
+}
+
+void PollingPage::showReply(int row, Light light, const QString& text) {
+    QLineEdit* box = ui_.reply[size_t(row - 1)];
     QPalette pal = box->palette();
-    pal.setColor(QPalette::Base, colourOf(row.light));
+    pal.setColor(QPalette::Base, colourOf(light));
     box->setPalette(pal);
-    box->setText(row.reply);
+    box->setText(text);
 }
 
-void PollingPage::showSlaveLight(Light light, const QString& status) {
+void PollingPage::showSlaveOutcome(const SlaveOutcome& outcome) {
+    const auto [light, status] =
+        std::visit(Visitor{
+                       [](const Answered&) { return std::pair(Light::Green, kRecognised); },
+                       [](const Refused&) { return std::pair(Light::Red, kRefused); },
+                       [](const TooLong&) { return std::pair(Light::Red, kTooLong); },
+                       [](const HoldOver&) { return std::pair(Light::White, QString()); },
+                   },
+                   outcome);
     QPalette pal = ui_.slaveStatus->palette();
     pal.setColor(QPalette::Window, colourOf(light));
     ui_.slaveStatus->setPalette(pal);

@@ -1,14 +1,17 @@
 #pragma once
 
-#include "link/station_context.h"
+#include "form/station_context.h"
+#include "link/station_settings.h"
 #include "poll_table.h"
+#include "poll_types.h"
 #include "slave_responder.h"
 
 #include <QObject>
-#include <QPointer>
 #include <array>
+#include <vector>
 
 class QCheckBox;
+class QColor;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -22,7 +25,6 @@ namespace rava::polling {
 
 class MasterPoller;
 class MessageCollector;
-enum class PollFailure;
 
 // The controls of the "Polling" tab.
 struct PollingControls {
@@ -37,34 +39,42 @@ struct PollingControls {
     QLineEdit* slaveCommand;                          // Text24
     QLineEdit* slaveReply;                            // Text25
     QLabel* slaveStatus;                              // Label24, the slave's status light
+    // The frames and headings of the master's table and the slave's part.
+    QWidget* masterFrame;   // Frame9 "Master"
+    QWidget* addressTitle;  // Label3
+    QWidget* commandTitle;  // Label20
+    QWidget* replyTitle;    // Label21
+    QWidget* slaveFrame;    // Frame10
+    QWidget* slaveCmdTitle; // Label22
+    QWidget* slaveRepTitle; // Label23
 
     static PollingControls resolve(QWidget* form);
 };
 
-// The waits of polling; tests shorten them.
-struct PollTimings {
-    int pauseMs = 5000;  // Timer7, after each query to a checked row
-    int silenceMs = 500; // Timer8, the end of a message
-    int holdMs = 1000;   // how long a light stays on
-};
+// How an outcome is shown: the light's colour and the caption.
+enum class Light { White, Green, Red };
+QColor colourOf(Light light);
 
 // The "Polling" tab: keeps the poll table and the slave's command and reply
 // in step with their boxes, runs the master cycle from Start and End, the
-// slave responder while a slave shows this tab, and shows lights and
-// messages.
+// slave responder while a slave shows this tab, and shows every outcome
+// with its caption and light.
 class PollingPage : public QObject {
     Q_OBJECT
 public:
-    // Uses the station's polling channel.
+    // Uses the station's polling channel and the real timings.
     PollingPage(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
     // Uses `channel` and `timings` instead.
-    PollingPage(const StationContext& ctx, QWidget* form, Channel& channel,
-                const PollTimings& timings, QObject* parent = nullptr);
+    PollingPage(const StationContext& ctx, QWidget* form, Channel& channel, const Timings& timings,
+                QObject* parent = nullptr);
     ~PollingPage() override;
 
     // The window's tab changed: a slave listens exactly while this tab is
     // current. In master mode tab changes change nothing.
     void onTabChanged(Tab current, Tab previous);
+    // The user chose `mode`: the master's table or the slave's part of the
+    // tab becomes usable, the other one not.
+    void applyMode(Mode mode);
 
     PollTable& table() { return table_; }
     MasterPoller& master() { return *master_; }
@@ -79,25 +89,25 @@ private:
     void onModeChanged();
     void onFailed(PollFailure failure, const QString& detail);
     void onSlaveFailed(PollFailure failure, const QString& detail);
-    void showReply(int index);
-    void showSlaveLight(Light light, const QString& status);
+    void showOutcome(const MasterOutcome& outcome);
+    void showSlaveOutcome(const SlaveOutcome& outcome);
+    void showReply(int row, Light light, const QString& text);
     void tell(const QString& message);
 
     StationContext ctx_;
     PollingControls ui_;
-    QPointer<Channel> channel_;
     PollTable table_;
     SlaveAnswer answer_;
     MessageCollector* collector_;
     MasterPoller* master_;
     SlaveResponder* slave_;
+    // The controls usable only in master mode and only in slave mode.
+    std::vector<QWidget*> masterOnly_;
+    std::vector<QWidget*> slaveOnly_;
 };
 
 // What a tab change does to a slave's polling channel.
 enum class SlaveChannelAction { None, Open, Close };
 SlaveChannelAction slaveChannelAction(bool slave, Tab current, Tab previous);
-
-// The colour a light is shown in.
-QColor colourOf(Light light);
 
 } // namespace rava::polling

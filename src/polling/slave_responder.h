@@ -1,21 +1,19 @@
 #pragma once
 
-#include "poll_table.h"
+#include "poll_types.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 namespace rava {
-class Channel;
 class OneShot;
+struct ChannelFailure;
 } // namespace rava
 
 namespace rava::polling {
 
 class MessageCollector;
-enum class PollFailure;
 
 // What a slave answers: the one command it recognises (Text24) and the reply
 // it sends for it (Text25). The page keeps these in step with the boxes.
@@ -31,25 +29,24 @@ QByteArray answerFor(const QByteArray& message, const SlaveAnswer& answer, bool*
 
 // A slave station's side of polling: while it listens (the "Polling" tab is
 // shown in slave mode) every message the collector cuts out is answered at
-// once, and the status light shows the outcome for the display hold
-// (1000 ms): green "Command OK! Reply forwarded" or red "Command not
-// recognised!", then white and empty. Input longer than any command (the
-// collector's bound) is not answered: red "Command too long! Not answered". A message during a hold
-// is answered like any other and its light replaces the one on.
+// once, and the outcome (Answered or Refused) holds for the display hold
+// (1000 ms), then HoldOver. Input longer than any command (the collector's
+// bound) is not answered: TooLong. A message during a hold is answered like
+// any other and its outcome replaces the one shown.
 class SlaveResponder : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kHoldMs = 1000;
+    enum class State {
+        Idle,      // not answering; the channel is not held for the slave
+        Listening, // answering every message
+    };
 
-    SlaveResponder(Channel& channel, MessageCollector& collector, const SlaveAnswer& answer,
+    SlaveResponder(MessageCollector& collector, const SlaveAnswer& answer, const Timings& timings,
                    QObject* parent = nullptr);
     ~SlaveResponder() override;
 
-    void setHold(int ms);
-
-    bool isListening() const { return listening_; }
-    Light light() const { return light_; }
-    QString status() const { return status_; }
+    State state() const { return state_; }
+    bool isListening() const { return state_ == State::Listening; }
 
     // Opens the polling channel (kept as it is when it is open already) and
     // answers from now on. False when already listening or when the channel
@@ -60,26 +57,20 @@ public:
 
 signals:
     void listeningChanged(bool listening);
-    void lightChanged(rava::polling::Light light, const QString& status);
-    // A message was answered with `answer` (empty: nothing was written).
-    void answered(const QByteArray& message, const QByteArray& answer, bool recognised);
+    void outcome(const rava::polling::SlaveOutcome& outcome);
     void failed(rava::polling::PollFailure failure, const QString& detail);
 
 private:
     void onMessage(const QByteArray& message);
     void onTooLong();
-    void onHoldOver();
-    void onLost(const QString& reason);
-    void show(Light light, const QString& status);
+    void onLost(const ChannelFailure& failure);
+    void show(const SlaveOutcome& shown);
     void stop();
 
-    QPointer<Channel> channel_;
     MessageCollector& collector_;
     const SlaveAnswer& answer_;
     OneShot* hold_;
-    bool listening_ = false;
-    Light light_ = Light::White;
-    QString status_;
+    State state_ = State::Idle;
 };
 
 } // namespace rava::polling

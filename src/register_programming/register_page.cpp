@@ -2,9 +2,7 @@
 
 #include "form/controls.h"
 #include "form/entry_binder.h"
-#include "link/channel.h"
-#include "link/device_words.h"
-#include "link/messenger.h"
+#include "form/messenger.h"
 #include "link/station_link.h"
 
 #include <QLabel>
@@ -22,12 +20,11 @@ RegisterControls RegisterControls::resolve(QWidget* form) {
 }
 
 RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, QObject* parent)
-    : RegisterPage(ctx, form, ctx.link->programmingChannel(), RegisterProgrammer::Timings(),
-                   parent) {}
+    : RegisterPage(ctx, form, ctx.link->programmingChannel(), Timings(), parent) {}
 
 RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel,
-                           RegisterProgrammer::Timings timings, QObject* parent)
-    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)), channel_(&channel),
+                           Timings timings, QObject* parent)
+    : QObject(parent), ctx_(ctx), ui_(RegisterControls::resolve(form)),
       programmer_(new RegisterProgrammer(channel, timings, this)),
       addressEntry_(new form::EntryBinder(ui_.address, form::EntryBinder::byteRange, this)),
       parityEntry_(new form::EntryBinder(ui_.parity, parityAccepts, this)) {
@@ -73,7 +70,7 @@ void RegisterPage::onFinished(const Outcome& outcome) {
     // worded as on every other page.
     if (!ctx_.messenger)
         return;
-    const QString message = failureMessage(outcome, channel_);
+    const QString message = failureMessage(outcome);
     if (!message.isEmpty())
         ctx_.messenger->error(message);
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "link/station_context.h"
+#include "form/station_context.h"
 #include "register_programmer.h"
 #include "register_words.h"
 
 #include <QObject>
-#include <QPointer>
 
 class QLabel;
 class QLineEdit;
@@ -43,8 +42,8 @@ public:
     // Uses the station's programming channel and the real timings.
     RegisterPage(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
     // Uses `channel` and `timings` instead.
-    RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel,
-                 RegisterProgrammer::Timings timings, QObject* parent = nullptr);
+    RegisterPage(const StationContext& ctx, QWidget* form, Channel& channel, Timings timings,
+                 QObject* parent = nullptr);
     ~RegisterPage() override;
 
     RegisterProgrammer& programmer() { return *programmer_; }
@@ -57,7 +56,6 @@ private:
 
     StationContext ctx_;
     RegisterControls ui_;
-    QPointer<Channel> channel_;
     RegisterProgrammer* programmer_;
     form::EntryBinder* addressEntry_;
     form::EntryBinder* parityEntry_;

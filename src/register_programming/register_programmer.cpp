@@ -1,8 +1,9 @@
 #include "register_programmer.h"
 
-#include "form/number_rule.h"
-#include "link/channel.h"
+#include "link/channel_session.h"
+#include "link/device_words.h"
 #include "link/one_shot.h"
+#include "numbers/number_rule.h"
 
 namespace rava::registers {
 
@@ -46,21 +47,17 @@ RegisterProgrammer::RegisterProgrammer(Channel& channel, QObject* parent)
     : RegisterProgrammer(channel, Timings(), parent) {}
 
 RegisterProgrammer::RegisterProgrammer(Channel& channel, Timings timings, QObject* parent)
-    : QObject(parent), channel_(&channel), timings_(timings),
+    : QObject(parent), session_(new ChannelSession(channel, this)), timings_(timings),
       settle_(new OneShot(QStringLiteral("Timer3"), timings.settleMs, this)),
       reply_(new OneShot(QStringLiteral("Timer6"), timings.replyTimeoutMs, this)) {
-    // The reply is a single byte: it must be seen as soon as it arrives.
-    channel.setReceiveThreshold(1);
-    connect(&channel, &Channel::received, this, &RegisterProgrammer::onReceived);
-    connect(&channel, &Channel::lost, this, &RegisterProgrammer::onLost);
+    connect(session_, &ChannelSession::received, this, &RegisterProgrammer::onReceived);
+    connect(session_, &ChannelSession::failed, this, &RegisterProgrammer::onLost);
     connect(settle_, &OneShot::fired, this, &RegisterProgrammer::sendReadBack);
     connect(reply_, &OneShot::fired, this, &RegisterProgrammer::onReplyTimeout);
 }
 
-RegisterProgrammer::~RegisterProgrammer() {
-    if (state_ != State::Idle && channel_)
-        channel_->close();
-}
+// The session closes the channel of a running operation.
+RegisterProgrammer::~RegisterProgrammer() = default;
 
 bool RegisterProgrammer::read(Register reg) {
     return start(reg == Register::Address ? Operation::ReadAddress : Operation::ReadParity);
@@ -73,7 +70,7 @@ bool RegisterProgrammer::write(Register reg, double requested) {
 
 bool RegisterProgrammer::start(Operation operation, double requested) {
     // One operation at a time: the channel is never opened twice.
-    if (state_ != State::Idle || !channel_)
+    if (state_ != State::Idle)
         return false;
     last_ = operation;
     requested_ = isWrite(operation) ? requested : 0;
@@ -92,18 +89,17 @@ bool RegisterProgrammer::start(Operation operation, double requested) {
         request = readRequest(reg);
     }
 
-    QString error;
-    if (!channel_->open(&error)) {
-        finish(Outcome::Kind::OpenFailed, -1, error);
+    // The reply is a single byte: it must be seen as soon as it arrives.
+    // Nothing the module sent before this request can be its reply.
+    ChannelFailure failure;
+    if (!session_->open(ChannelClaim::reading(), &failure)) {
+        finish(Outcome::Kind::OpenFailed, -1, failure.message);
         return true;
     }
-    // Nothing the module sent before this request can be its reply.
-    channel_->discardInput();
     enter(isWrite(operation) ? State::Settling : State::AwaitingReply);
     emit busyChanged(true);
-    if (!channel_->write(request)) {
-        finish(Outcome::Kind::ChannelLost, -1,
-               QStringLiteral("%1 refused the request.").arg(channel_->description()));
+    if (!session_->write(request)) {
+        finish(Outcome::Kind::ChannelLost, -1, deviceGone(session_->channel()));
         return true;
     }
     // Each wait counts from the moment its request was handed over.
@@ -124,35 +120,32 @@ void RegisterProgrammer::enter(State state) {
 void RegisterProgrammer::sendReadBack() {
     if (state_ != State::Settling)
         return;
-    if (!channel_ || !channel_->isOpen()) {
-        finish(Outcome::Kind::ChannelLost, -1, QString());
+    if (!session_->isOpen()) {
+        finish(Outcome::Kind::ChannelLost, -1, deviceGone(session_->channel()));
         return;
     }
     // The module answers nothing to a write: whatever came during the
     // settle wait is noise, not the reply to the read-back.
-    channel_->discardInput();
+    session_->discardInput();
     enter(State::AwaitingReply);
-    if (!channel_->write(readRequest(registerOf(*last_)))) {
-        finish(Outcome::Kind::ChannelLost, -1,
-               QStringLiteral("%1 refused the request.").arg(channel_->description()));
+    if (!session_->write(readRequest(registerOf(*last_)))) {
+        finish(Outcome::Kind::ChannelLost, -1, deviceGone(session_->channel()));
         return;
     }
     reply_->start();
 }
 
 void RegisterProgrammer::onReceived() {
-    if (!channel_)
-        return;
     switch (state_) {
     case State::Idle:
         return;
     case State::Settling:
-        channel_->readAll();
+        session_->readAll();
         return;
     case State::AwaitingReply:
         break;
     }
-    const QByteArray input = channel_->readAll();
+    const QByteArray input = session_->readAll();
     if (input.isEmpty())
         return;
     // Only the first byte is the reply; the rest is dropped.
@@ -170,9 +163,9 @@ void RegisterProgrammer::onReplyTimeout() {
         finish(Outcome::Kind::NoReply);
 }
 
-void RegisterProgrammer::onLost(const QString& reason) {
+void RegisterProgrammer::onLost(const ChannelFailure& failure) {
     if (state_ != State::Idle)
-        finish(Outcome::Kind::ChannelLost, -1, reason);
+        finish(Outcome::Kind::ChannelLost, -1, failure.message);
 }
 
 void RegisterProgrammer::finish(Outcome::Kind kind, int value, const QString& detail) {
@@ -181,8 +174,7 @@ void RegisterProgrammer::finish(Outcome::Kind kind, int value, const QString& de
     reply_->stop();
     enter(State::Idle);
     // Closing lets any request still queued leave first.
-    if (channel_ && channel_->isOpen())
-        channel_->close();
+    session_->close();
     if (wasBusy)
         emit busyChanged(false);
     Outcome outcome;

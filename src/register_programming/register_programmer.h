@@ -8,6 +8,8 @@
 
 namespace rava {
 class Channel;
+class ChannelSession;
+struct ChannelFailure;
 class OneShot;
 } // namespace rava
 
@@ -45,8 +47,9 @@ struct Outcome {
         Mismatch,   // a write read back another value (`value`) than `requested`
         NoReply,    // no reply within the reply timeout
         OutOfRange, // a write's value does not fit a register; nothing was sent
-        OpenFailed, // the channel could not be opened; `detail` says why
-        ChannelLost // the device failed during the operation; `detail` says why
+        OpenFailed, // the channel could not be opened; `detail` says why, naming the device
+        ChannelLost // the device failed during the operation (or refused the request):
+                    // `detail` is "COM 1 (...) is no longer available"
     };
 
     Operation operation = Operation::ReadAddress;
@@ -56,6 +59,13 @@ struct Outcome {
     QString detail;
 
     bool ok() const { return kind == Kind::Value || kind == Kind::Done; }
+};
+
+// The waits of register programming. The defaults are the real ones; tests
+// shorten them.
+struct Timings {
+    int settleMs = 1000;       // Timer3: write request to read-back
+    int replyTimeoutMs = 1000; // Timer6: last request to reply
 };
 
 // One register operation at a time on the programming channel.
@@ -76,11 +86,6 @@ struct Outcome {
 class RegisterProgrammer : public QObject {
     Q_OBJECT
 public:
-    struct Timings {
-        int settleMs = 1000;       // Timer3: write request to read-back
-        int replyTimeoutMs = 1000; // Timer6: last request to reply
-    };
-
     enum class State {
         Idle,          // channel closed, no operation
         Settling,      // write request sent; Timer3 runs
@@ -115,10 +120,10 @@ private:
     void sendReadBack();
     void onReceived();
     void onReplyTimeout();
-    void onLost(const QString& reason);
+    void onLost(const ChannelFailure& failure);
     void finish(Outcome::Kind kind, int value = -1, const QString& detail = QString());
 
-    QPointer<Channel> channel_;
+    ChannelSession* session_;
     Timings timings_;
     OneShot* settle_; // Timer3
     OneShot* reply_;  // Timer6

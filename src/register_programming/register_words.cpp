@@ -1,7 +1,5 @@
 #include "register_words.h"
 
-#include "link/device_words.h"
-
 namespace rava::registers {
 
 namespace {
@@ -31,11 +29,11 @@ QString statusText(const Outcome& outcome) {
     return kFailed;
 }
 
-QString failureMessage(const Outcome& outcome, const Channel* channel) {
+QString failureMessage(const Outcome& outcome) {
     if (outcome.kind == Outcome::Kind::OpenFailed)
         return outcome.detail;
     if (outcome.kind == Outcome::Kind::ChannelLost)
-        return QStringLiteral("%1; the register operation stopped.").arg(deviceGone(channel));
+        return QStringLiteral("%1; the register operation stopped.").arg(outcome.detail);
     return QString();
 }
 

@@ -1,9 +1,9 @@
 #include "text_pages.h"
 
 #include "form/controls.h"
+#include "form/messenger.h"
 #include "link/channel.h"
 #include "link/device_words.h"
-#include "link/messenger.h"
 #include "link/one_shot.h"
 #include "link/station_link.h"
 #include "link/wire_pause.h"
@@ -47,13 +47,14 @@ TextControls TextControls::resolve(QWidget* form) {
 }
 
 TextPages::TextPages(const StationContext& ctx, QWidget* form, QObject* parent)
-    : TextPages(ctx, form, ctx.link->textChannel(), parent) {}
+    : TextPages(ctx, form, ctx.link->textChannel(), Timings(), parent) {}
 
-TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel, QObject* parent)
+TextPages::TextPages(const StationContext& ctx, QWidget* form, Channel& channel,
+                     const Timings& timings, QObject* parent)
     : QObject(parent), ctx_(ctx), ui_(TextControls::resolve(form)), channel_(&channel),
-      sender_(new TextSender(channel, *ctx.settings, this)),
-      receiver_(new TextReceiver(channel, *ctx.settings, this)), loader_(new FileLoader(this)),
-      drawStep_(new OneShot(QStringLiteral("drawLines"), 0, this)) {
+      sender_(new TextSender(channel, *ctx.settings, timings, this)),
+      receiver_(new TextReceiver(channel, *ctx.settings, timings, this)),
+      loader_(new FileLoader(this)), drawStep_(new OneShot(QStringLiteral("drawLines"), 0, this)) {
     connect(drawStep_, &OneShot::fired, this, &TextPages::drawReceived);
     connect(sender_, &TextSender::busyChanged, this, &TextPages::onSendBusy);
     connect(sender_, &TextSender::failed, this, &TextPages::onSendFailed);
@@ -172,12 +173,6 @@ void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
 
 void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
     tell(receiveFailureText(failure, detail, channel_, receivedCount_));
-}
-
-// The first half of the message when the device went away, naming the COM
-// entry and the device.
-QString TextPages::deviceGone() const {
-    return rava::deviceGone(channel_);
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {

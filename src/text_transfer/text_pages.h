@@ -1,6 +1,7 @@
 #pragma once
 
-#include "link/station_context.h"
+#include "form/station_context.h"
+#include "text_timings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -56,8 +57,8 @@ public:
 
     // Uses the station's text channel.
     TextPages(const StationContext& ctx, QWidget* form, QObject* parent = nullptr);
-    // Uses `channel` instead.
-    TextPages(const StationContext& ctx, QWidget* form, Channel& channel,
+    // Uses `channel` and `timings` instead.
+    TextPages(const StationContext& ctx, QWidget* form, Channel& channel, const Timings& timings,
               QObject* parent = nullptr);
     ~TextPages() override;
 
@@ -81,7 +82,6 @@ private:
     void drawReceived();
     void clearReceived();
     void tell(const QString& message);
-    QString deviceGone() const;
 
     StationContext ctx_;
     TextControls ui_;

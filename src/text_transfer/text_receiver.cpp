@@ -1,42 +1,37 @@
 #include "text_receiver.h"
 
-#include "link/channel.h"
+#include "link/channel_session.h"
 #include "link/one_shot.h"
 #include "link/station_settings.h"
 
 namespace rava::text {
 
 TextReceiver::TextReceiver(Channel& channel, const StationSettings& settings, QObject* parent)
-    : QObject(parent), channel_(&channel), settings_(settings),
-      idle_(new OneShot(QStringLiteral("Timer2"), kIdleTimeoutMs, this)) {
+    : TextReceiver(channel, settings, Timings(), parent) {}
+
+TextReceiver::TextReceiver(Channel& channel, const StationSettings& settings,
+                           const Timings& timings, QObject* parent)
+    : QObject(parent), session_(new ChannelSession(channel, this)), settings_(settings),
+      idle_(new OneShot(QStringLiteral("Timer2"), timings.idleMs, this)) {
     connect(idle_, &OneShot::fired, this, &TextReceiver::onIdleTimeout);
-    connect(&channel, &Channel::received, this, &TextReceiver::onReceived);
-    connect(&channel, &Channel::lost, this, &TextReceiver::onLost);
+    connect(session_, &ChannelSession::received, this, &TextReceiver::onReceived);
+    connect(session_, &ChannelSession::failed, this, &TextReceiver::onLost);
 }
 
-TextReceiver::~TextReceiver() {
-    if (state_ != State::Idle && channel_)
-        channel_->close();
-}
-
-void TextReceiver::setIdleTimeout(int ms) {
-    idle_->setInterval(ms);
-}
+// The session closes the channel of a running reception.
+TextReceiver::~TextReceiver() = default;
 
 bool TextReceiver::receive() {
-    if (state_ != State::Idle || !channel_)
+    if (state_ != State::Idle)
         return false;
-    QString error;
-    if (!channel_->open(&error)) {
-        emit failed(ReceiveFailure::OpenFailed, error);
+    ChannelFailure failure;
+    if (!session_->open(ChannelClaim::reading(), &failure)) {
+        emit failed(ReceiveFailure::OpenFailed, failure.message);
         return false;
     }
     state_ = State::WaitingFirst;
     partial_.clear();
     lineStarted_ = false;
-    thresholdBefore_ = channel_->receiveThreshold();
-    channel_->setReceiveThreshold(1);
-    channel_->discardInput();
     emit busyChanged(true);
     return true;
 }
@@ -50,9 +45,9 @@ void TextReceiver::stop() {
 }
 
 void TextReceiver::onReceived() {
-    if (state_ == State::Idle || !channel_)
+    if (state_ == State::Idle)
         return;
-    const QByteArray bytes = channel_->readAll();
+    const QByteArray bytes = session_->readAll();
     if (bytes.isEmpty())
         return;
     state_ = State::Receiving;
@@ -111,13 +106,13 @@ void TextReceiver::onIdleTimeout() {
         end();
 }
 
-void TextReceiver::onLost(const QString& reason) {
+void TextReceiver::onLost(const ChannelFailure& failure) {
     if (state_ == State::Idle)
         return;
     flushPartialLine();
     if (state_ != State::Idle)
         end();
-    emit failed(ReceiveFailure::ChannelLost, reason);
+    emit failed(ReceiveFailure::ChannelLost, failure.message);
 }
 
 void TextReceiver::end() {
@@ -125,10 +120,7 @@ void TextReceiver::end() {
     state_ = State::Idle;
     partial_.clear();
     lineStarted_ = false;
-    if (channel_) {
-        channel_->close();
-        channel_->setReceiveThreshold(thresholdBefore_);
-    }
+    session_->close();
     emit busyChanged(false);
 }
 

@@ -4,8 +4,12 @@
 #include <QObject>
 #include <QPointer>
 
+#include "text_timings.h"
+
 namespace rava {
 class Channel;
+class ChannelSession;
+struct ChannelFailure;
 class OneShot;
 class StationSettings;
 } // namespace rava
@@ -15,7 +19,7 @@ namespace rava::text {
 // Why a reception did not start or stopped early.
 enum class ReceiveFailure {
     OpenFailed,  // the text channel could not be opened (detail: the reason)
-    ChannelLost, // the device went away (detail: the reason)
+    ChannelLost, // the device went away (detail: "COM 1 (...) is no longer available")
 };
 
 // Receives text lines on the text channel. Lines are cut out of the byte
@@ -36,14 +40,13 @@ public:
         WaitingFirst, // channel open, nothing received yet, no timeout armed
         Receiving,    // something arrived; Timer2 runs
     };
-    static constexpr int kIdleTimeoutMs = 1500;
-
     TextReceiver(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
+    TextReceiver(Channel& channel, const StationSettings& settings, const Timings& timings,
+                 QObject* parent = nullptr);
     ~TextReceiver() override;
 
     State state() const { return state_; }
     bool isBusy() const { return state_ != State::Idle; }
-    void setIdleTimeout(int ms);
 
     // Receive: false when a reception already runs or the channel cannot be
     // opened (failed() tells why; afterwards everything is as before).
@@ -65,15 +68,14 @@ signals:
 private:
     void onReceived();
     void onIdleTimeout();
-    void onLost(const QString& reason);
+    void onLost(const ChannelFailure& failure);
     void takeLines(const QByteArray& bytes);
     void flushPartialLine();
     void end();
 
-    QPointer<Channel> channel_;
+    ChannelSession* session_;
     const StationSettings& settings_;
     OneShot* idle_;
-    int thresholdBefore_ = 0; // the channel's threshold, put back at the end
     State state_ = State::Idle;
     // The line being assembled: its sender is known once its first byte came.
     QByteArray partial_;

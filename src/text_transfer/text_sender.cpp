@@ -1,26 +1,31 @@
 #include "text_sender.h"
 
 #include "link/channel.h"
+#include "link/channel_session.h"
+#include "link/device_words.h"
 #include "link/station_settings.h"
 #include "link/wire_pause.h"
 
 namespace rava::text {
 
 TextSender::TextSender(Channel& channel, const StationSettings& settings, QObject* parent)
-    : QObject(parent), channel_(&channel), settings_(settings),
+    : TextSender(channel, settings, Timings(), parent) {}
+
+TextSender::TextSender(Channel& channel, const StationSettings& settings, const Timings& timings,
+                       QObject* parent)
+    : QObject(parent), session_(new ChannelSession(channel, this)), settings_(settings),
       pacing_(new WirePause(QStringLiteral("Timer1"), this)) {
+    pacing_->setStallMs(timings.stallMs);
     connect(pacing_, &WirePause::over, this, &TextSender::writeNextLine);
     connect(pacing_, &WirePause::stalled, this, &TextSender::onStalled);
-    connect(&channel, &Channel::lost, this, &TextSender::onLost);
+    connect(session_, &ChannelSession::failed, this, &TextSender::onLost);
 }
 
-TextSender::~TextSender() {
-    if (state_ != State::Idle && channel_)
-        channel_->close();
-}
+// The session closes the channel of a running send.
+TextSender::~TextSender() = default;
 
 bool TextSender::send(const QString& path) {
-    if (state_ != State::Idle || !channel_)
+    if (state_ != State::Idle)
         return false;
     // The file is read whole and released before the port is touched: a
     // missing file is reported as such, and nothing is held while the lines
@@ -34,11 +39,11 @@ bool TextSender::send(const QString& path) {
 }
 
 bool TextSender::sendBytes(QByteArray bytes) {
-    if (state_ != State::Idle || !channel_)
+    if (state_ != State::Idle)
         return false;
-    QString error;
-    if (!channel_->open(&error)) {
-        emit failed(SendFailure::OpenFailed, error);
+    ChannelFailure failure;
+    if (!session_->open(ChannelClaim::writing(), &failure)) {
+        emit failed(SendFailure::OpenFailed, failure.message);
         return false;
     }
     state_ = State::Pacing;
@@ -46,7 +51,6 @@ bool TextSender::sendBytes(QByteArray bytes) {
     total_ = countLines(bytes);
     lines_ = LineSplitter(std::move(bytes));
     emit busyChanged(true);
-    channel_->discardOutput();
     writeNextLine();
     return true;
 }
@@ -58,18 +62,18 @@ void TextSender::writeNextLine() {
         finish(true);
         return;
     }
-    if (!channel_ || !channel_->isOpen()) {
-        fail(SendFailure::ChannelLost, QString());
+    if (!session_->isOpen()) {
+        fail(SendFailure::ChannelLost, deviceGone(session_->channel()));
         return;
     }
     const QByteArray wire =
         lineOnWire(lines_.next(), settings_.isMaster(), settings_.remoteAddress());
-    if (!channel_->write(wire)) {
+    if (!session_->write(wire)) {
         fail(SendFailure::WriteFailed, QString());
         return;
     }
     // The pause counts from the moment the line was handed over.
-    pacing_->start(*channel_, settings_.pacingMs());
+    pacing_->start(*session_->channel(), settings_.pacingMs());
     emit lineWritten(written_++);
 }
 
@@ -82,8 +86,7 @@ void TextSender::finish(bool ok, SendFailure failure, const QString& detail) {
     lines_ = LineSplitter();
     state_ = State::Idle;
     // The channel sends what is still queued before it lets the port go.
-    if (channel_)
-        channel_->close();
+    session_->close();
     emit busyChanged(false);
     if (!ok)
         emit failed(failure, detail);
@@ -92,15 +95,14 @@ void TextSender::finish(bool ok, SendFailure failure, const QString& detail) {
 
 void TextSender::onStalled(qint64 unsent) {
     // Reported as not sent, so never sent late either.
-    if (channel_)
-        channel_->abandon();
+    session_->abandon();
     fail(SendFailure::NotSent, QString::number(unsent));
 }
 
-void TextSender::onLost(const QString& reason) {
+void TextSender::onLost(const ChannelFailure& failure) {
     if (state_ == State::Idle)
         return;
-    fail(SendFailure::ChannelLost, reason);
+    fail(SendFailure::ChannelLost, failure.message);
 }
 
 } // namespace rava::text

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "text_lines.h"
+#include "text_timings.h"
 
 #include <QObject>
 #include <QPointer>
 
 namespace rava {
 class Channel;
+class ChannelSession;
+struct ChannelFailure;
 class StationSettings;
 class WirePause;
 } // namespace rava
@@ -18,7 +21,8 @@ enum class SendFailure {
     FileUnreadable, // the file could not be read (detail: the reason)
     OpenFailed,     // the text channel could not be opened (detail: the reason)
     WriteFailed,    // the channel refused a line
-    ChannelLost,    // the device went away during the send (detail: the reason)
+    ChannelLost,    // the device went away during the send (detail: "COM 1 (...) is no
+                    // longer available")
     NotSent,        // the line stopped taking bytes (detail: how many did not leave)
 };
 
@@ -43,10 +47,12 @@ public:
     };
 
     TextSender(Channel& channel, const StationSettings& settings, QObject* parent = nullptr);
+    TextSender(Channel& channel, const StationSettings& settings, const Timings& timings,
+               QObject* parent = nullptr);
     ~TextSender() override;
 
     State state() const { return state_; }
-    // The pacing wait, for a shorter stall limit in tests.
+    // The pacing wait (its stall limit names the stall in messages).
     WirePause& pacing() { return *pacing_; }
     bool isBusy() const { return state_ != State::Idle; }
     // Lines handed to the channel so far in this send, and the send's total.
@@ -78,10 +84,10 @@ private:
     void finish(bool ok, SendFailure failure = SendFailure::WriteFailed,
                 const QString& detail = QString());
     void fail(SendFailure failure, const QString& detail);
-    void onLost(const QString& reason);
+    void onLost(const ChannelFailure& failure);
     void onStalled(qint64 unsent);
 
-    QPointer<Channel> channel_;
+    ChannelSession* session_;
     const StationSettings& settings_;
     WirePause* pacing_;
     State state_ = State::Idle;

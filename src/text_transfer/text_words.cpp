@@ -35,9 +35,8 @@ QString receiveFailureText(ReceiveFailure failure, const QString& detail, const 
         return detail;
     case ReceiveFailure::ChannelLost:
         return QStringLiteral("%1; the reception stopped after %2.")
-            .arg(deviceGone(channel), linesReceived == 1
-                                          ? QStringLiteral("1 line")
-                                          : QStringLiteral("%1 lines").arg(linesReceived));
+            .arg(detail, linesReceived == 1 ? QStringLiteral("1 line")
+                                            : QStringLiteral("%1 lines").arg(linesReceived));
     }
     return detail;
 }

@@ -1,5 +1,5 @@
 #include "form/entry_binder.h"
-#include "form/number_rule.h"
+#include "numbers/number_rule.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>

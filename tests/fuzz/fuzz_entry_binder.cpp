@@ -5,8 +5,8 @@
 // and pastes into a box: the box ends up empty or holding text its rule
 // accepts, and every accepted() value is the rounded leading number shown.
 #include "form/entry_binder.h"
-#include "form/number_rule.h"
 #include "fuzz_support.h"
+#include "numbers/number_rule.h"
 
 #include <QApplication>
 #include <QLineEdit>

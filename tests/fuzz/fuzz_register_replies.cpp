@@ -3,9 +3,9 @@
 // open, requests while busy. Every started operation ends exactly once, with
 // the outcome the first reply byte calls for; the wire carries exactly the
 // requests; the channel is open exactly while an operation runs.
-#include "form/number_rule.h"
 #include "fuzz_support.h"
 #include "link/one_shot.h"
+#include "numbers/number_rule.h"
 #include "register_programming/register_programmer.h"
 #include "support/fake_channel.h"
 

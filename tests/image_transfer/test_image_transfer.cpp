@@ -59,10 +59,12 @@ private slots:
         ch_ = std::make_unique<test::FakeChannel>();
         settings_.setMode(Mode::Slave);
         log_.clear();
-        sender_ = std::make_unique<ImageSender>(*ch_, settings_);
-        sender_->setTimings(ImageSender::Timings{kGap, kLast});
-        rx_ = std::make_unique<ImageReceiver>(*ch_, settings_);
-        rx_->setEndOfReception(kEndMs);
+        Timings timings;
+        timings.endOfReceptionMs = kEndMs;
+        timings.blockGapMs = kGap;
+        timings.lastBlockDelayMs = kLast;
+        sender_ = std::make_unique<ImageSender>(*ch_, settings_, timings);
+        rx_ = std::make_unique<ImageReceiver>(*ch_, settings_, timings);
         const auto busy = [this](bool on) { log_.append(on ? "busy" : "idle"); };
         connect(sender_.get(), &ImageSender::busyChanged, this, busy);
         connect(rx_.get(), &ImageReceiver::busyChanged, this, busy);
@@ -260,6 +262,64 @@ private slots:
         QCOMPARE(QFileInfo(temp(kReceivedName)).size(), qint64(stored));
         QCOMPARE(readFile(temp(kReceivedName)), bytes.left(stored));
         QCOMPARE(result_.announced, qint64(verdict == Verdict::HeaderTooLong ? 0 : 350));
+    }
+
+    // With the real waits, each line setting's block gap follows the header
+    // and every full block, and the last block waits the gap and the
+    // last-block delay: seen on the wire at their real values.
+    void realBlockGaps_data() {
+        QTest::addColumn<int>("setting");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<int>("lastMs");
+        QTest::newRow("9600") << 0 << 35 << 90;
+        QTest::newRow("19200") << 3 << 30 << 40;
+        QTest::newRow("57600") << 6 << 25 << 30;
+        QTest::newRow("115200") << 9 << 20 << 30;
+    }
+    void realBlockGaps() {
+        QFETCH(int, setting);
+        QFETCH(int, gapMs);
+        QFETCH(int, lastMs);
+        settings_.setLineSetting(setting);
+        ImageSender sender(*ch_, settings_);
+        QSignalSpy finished(&sender, &ImageSender::finished);
+        QVERIFY(sender.send(test::writeFile(dir_, QStringLiteral("gaps.bin"), pattern(181, 1))));
+        QTRY_COMPARE(finished.size(), 1);
+        const QList<qint64>& at = ch_->writtenAtNs;
+        QCOMPARE(at.size(), 4); // the header and three blocks
+        for (int i = 1; i < at.size(); ++i) {
+            const qint64 d = at[i] - at[i - 1];
+            const int least = i == at.size() - 1 ? gapMs + lastMs : gapMs;
+            QVERIFY2(
+                d >= least * kMs,
+                qPrintable(
+                    QStringLiteral("write %1 after %2 ns, not %3 ms").arg(i).arg(d).arg(least)));
+        }
+    }
+
+    // The reception's time runs from the first byte of the header, not from
+    // the moment the header is taken as whole (a header that may still grow
+    // waits for a short silence first).
+    void receptionTimeStartsAtTheHeadersFirstByte() {
+        Timings timings;
+        timings.endOfReceptionMs = kEndMs;
+        timings.headerSettleMs = 60;
+        ImageReceiver rx(*ch_, settings_, timings);
+        qint64 wall = -1;
+        QElapsedTimer clock;
+        connect(&rx, &ImageReceiver::finished, this, [&](const Reception& r) {
+            wall = clock.elapsed();
+            result_ = r;
+        });
+        QVERIFY(rx.receive());
+        clock.start();
+        ch_->inject(" 5"); // the digits run to the end: the header settles first
+        QTest::qWait(100);
+        ch_->inject("abcde");
+        QTRY_VERIFY(wall >= 0);
+        QCOMPARE(result_.verdict, Verdict::Complete);
+        QVERIFY2(result_.elapsedMs >= wall - 3 && result_.elapsedMs <= wall,
+                 qPrintable(QStringLiteral("%1 ms of %2").arg(result_.elapsedMs).arg(wall)));
     }
 
     void headerAnnouncesAtMostOneGiB() {

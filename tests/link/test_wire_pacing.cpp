@@ -42,8 +42,8 @@ struct Line {
         settings.setMode(slave ? Mode::Slave : Mode::Master);
         settings.setRemoteAddress(7);
         channel = std::make_unique<SerialChannel>("MSComm1", "the text channel", 0);
-        channel->setSettings(settings.settingsString());
-        params = *parseSettings(settings.settingsString());
+        params = *settings.lineParams();
+        channel->setLineParams(params);
         if (read)
             reader = std::make_unique<LineReader>(pty.fd(), characterNs(params));
     }
@@ -245,8 +245,9 @@ private slots:
         bool ok = true;
         std::unique_ptr<QObject> sender;
         if (image) {
-            auto* s = new image::ImageSender(*line.channel, line.settings);
-            s->pause().setStallMs(1000);
+            image::Timings timings;
+            timings.stallMs = 1000;
+            auto* s = new image::ImageSender(*line.channel, line.settings, timings);
             connect(s, &image::ImageSender::failed, this,
                     [&](image::SendFailure f, const QString& d) {
                         detail = f == image::SendFailure::NotSent ? d : QStringLiteral("other");
@@ -255,8 +256,9 @@ private slots:
             sender.reset(s);
             QVERIFY(s->send(path));
         } else {
-            auto* s = new text::TextSender(*line.channel, line.settings);
-            s->pacing().setStallMs(1000);
+            text::Timings timings;
+            timings.stallMs = 1000;
+            auto* s = new text::TextSender(*line.channel, line.settings, timings);
             connect(s, &text::TextSender::failed, this, [&](text::SendFailure f, const QString& d) {
                 detail = f == text::SendFailure::NotSent ? d : QStringLiteral("other");
             });

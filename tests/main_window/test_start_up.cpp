@@ -58,7 +58,8 @@ private slots:
             parseStartOptions({"--port", "2", "--line", "57600,odd,8,1", "--remote", "200"}));
         QCOMPARE(window->link().textChannel().port(), 2);
         QCOMPARE(window->link().programmingChannel().port(), 1);
-        QCOMPARE(window->link().imageChannel().settings(), QStringLiteral("57600,o,8,1"));
+        QCOMPARE(settingsText(window->link().imageChannel().lineParams()),
+                 QStringLiteral("57600,o,8,1"));
         QCOMPARE(get<QComboBox>("Combo2")->currentText(), QStringLiteral("57600,odd,8,1"));
         QVERIFY(get<QLineEdit>("Text12")->text() == "200" &&
                 window->settings().remoteAddress() == 200);
@@ -129,8 +130,9 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1String("; "))));
         // Every line of the guide ends in CR LF; the help page shows it line for line.
         const QStringList lines = userGuideText().split(QStringLiteral("\r\n"));
-        QCOMPARE(lines.size(), 27);
-        QCOMPARE(userGuideText().count(QLatin1Char('\n')), 26);
+        QVERIFY(lines.size() > 1);
+        QCOMPARE(userGuideText().count(QLatin1Char('\n')), lines.size() - 1);
+        QCOMPARE(userGuideText().count(QLatin1Char('\r')), lines.size() - 1);
         QCOMPARE(get<QPlainTextEdit>("Text3")->toPlainText().split(QLatin1Char('\n')), lines);
     }
 

@@ -22,26 +22,53 @@ namespace {
 constexpr int kSilence = 40;
 constexpr int kPause = 120;
 
-char lightLetter(Light light) {
-    return light == Light::Green ? 'G' : light == Light::Red ? 'R' : 'W';
+// The light a colour shows, as a letter.
+char lightLetter(const QColor& colour) {
+    return colour == QColor(0, 255, 0)   ? 'G'
+           : colour == QColor(255, 0, 0) ? 'R'
+           : colour == Qt::white         ? 'W'
+                                         : '?';
 }
 
 // The "Polling" tab's controls with the page on a fake channel and short
-// waits; `shown` keeps every change of a reply box as "row light text".
+// waits; `shown` keeps every outcome a reply box showed as "row light text",
+// `lights` every one the slave's status line showed as "light text".
 struct Page {
     QWidget form;
     FakeChannel channel;
     std::unique_ptr<PollingPage> page;
     QStringList shown;
+    QStringList lights;
+    QList<qint64> lightsAt; // ms since the page was made
+    QElapsedTimer clock;
 
-    explicit Page(int holdMs = 150) {
+    explicit Page(int holdMs = 150) : Page(Timings{kPause, kSilence, holdMs}) {}
+    explicit Page(const Timings& timings) {
+        clock.start();
         layout::build(layout::tabPage(Tab::Polling), &form);
-        page = std::make_unique<PollingPage>(StationContext(), &form, channel,
-                                             PollTimings{kPause, kSilence, holdMs});
-        const PollTable& table = page->table();
-        QObject::connect(&table, &PollTable::replyChanged, &form, [this, &table](int i) {
-            const PollRow& row = table.row(i);
-            shown << QStringLiteral("%1 %2 %3").arg(i).arg(lightLetter(row.light)).arg(row.reply);
+        page = std::make_unique<PollingPage>(StationContext(), &form, channel, timings);
+        // Connected after the page: the boxes show the outcome already.
+        QObject::connect(
+            &page->master(), &MasterPoller::outcome, &form, [this](const MasterOutcome& o) {
+                const int row = std::holds_alternative<ReplyOk>(o) ? std::get<ReplyOk>(o).row
+                                : std::holds_alternative<WrongCommand>(o)
+                                    ? std::get<WrongCommand>(o).row
+                                : std::holds_alternative<HoldOver>(o) ? std::get<HoldOver>(o).row
+                                                                      : 0;
+                if (row == 0)
+                    return;
+                QLineEdit* reply = box("Text19", row);
+                shown << QStringLiteral("%1 %2 %3")
+                             .arg(row)
+                             .arg(lightLetter(reply->palette().base().color()))
+                             .arg(reply->text());
+            });
+        QObject::connect(&page->slave(), &SlaveResponder::outcome, &form, [this] {
+            auto* status = get<QLabel>("Label24");
+            lightsAt << clock.elapsed();
+            lights << QStringLiteral("%1 %2")
+                          .arg(lightLetter(status->palette().window().color()))
+                          .arg(status->text());
         });
         form.show();
     }
@@ -69,7 +96,7 @@ private slots:
             {"2.5", "Q", "\2Q"}};                                  // rounded half to even
         for (const auto& [address, command, query] : rows) {
             PollTable table;
-            table.setAddress(2, address);
+            table.setAddress(2, addressByte(address));
             table.setCommand(2, command);
             QCOMPARE(table.query(2), query);
         }
@@ -77,7 +104,8 @@ private slots:
 
     // Checked rows in turn, each query followed by a full pause, unchecked
     // rows passed over at once; an edit during the pause counts at the row's
-    // next turn. End stops at once and Start works again straight away.
+    // next turn; a pause that ends without the row's reply is a NoReply.
+    // End stops at once and Start works again straight away.
     void cycleQueriesCheckedRowsInTurnAndEndStopsIt() {
         Page p;
         MasterPoller& master = p.page->master();
@@ -88,6 +116,11 @@ private slots:
         clock.start();
         QList<qint64> at;
         connect(&master, &MasterPoller::queried, this, [&] { at << clock.elapsed(); });
+        QList<int> silent;
+        connect(&master, &MasterPoller::outcome, this, [&](const MasterOutcome& o) {
+            if (const auto* none = std::get_if<NoReply>(&o))
+                silent << none->row;
+        });
         QVERIFY(master.start());
         QVERIFY(!master.start());
         QCOMPARE(p.channel.writes, Bytes{"\1A"});
@@ -95,6 +128,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(p.channel.writes.size() >= 4, 5000);
         master.end();
         QCOMPARE(p.channel.writes.mid(0, 4), (Bytes{"\1A", "\3B", "\1C", "\3B"}));
+        QCOMPARE(silent.mid(0, 3), (QList<int>{1, 3, 1}));
         for (int i = 1; i < 4; ++i)
             QVERIFY(at[i] - at[i - 1] >= kPause);
         QVERIFY(!master.isRunning() && !p.channel.isOpen());
@@ -116,7 +150,14 @@ private slots:
         p.setRow(3, true, "3", "B");
         p.setRow(5, false, "9");
         QList<int> replied;
-        connect(&master, &MasterPoller::replied, this, [&](int row) { replied << row; });
+        connect(&master, &MasterPoller::outcome, this, [&](const MasterOutcome& o) {
+            if (const auto* ok = std::get_if<ReplyOk>(&o))
+                replied << ok->row;
+            else if (const auto* wrong = std::get_if<WrongCommand>(&o))
+                replied << wrong->row;
+            else if (std::holds_alternative<UnknownSender>(o))
+                replied << 0;
+        });
         QVERIFY(master.start());
         const Bytes messages{"\3OK", "\7A", "\11\17\17", "\3\17", "\1"};
         for (int k = 0; k < messages.size(); ++k) {
@@ -130,16 +171,16 @@ private slots:
     }
 
     // The slave recognises the whole message exactly as typed, and answers
-    // each message on its own; an empty reply box writes nothing.
+    // each message on its own; an empty reply box writes nothing. The last
+    // outcome stays shown for the real display hold, 1 s.
     void slaveAnswers() {
-        Page p(1000); // the hold outlasts the messages: one white at the end
+        Timings timings; // the real hold outlasts the messages: one white at the end
+        timings.pauseMs = kPause;
+        timings.silenceMs = kSilence;
+        Page p(timings);
         p.get("Text24")->setText("STATUS");
         p.get("Text25")->setText("23C");
-        QStringList lights;
-        connect(&p.page->slave(), &SlaveResponder::lightChanged, this,
-                [&](Light l, const QString& text) {
-                    lights << QStringLiteral("%1 %2").arg(lightLetter(l)).arg(text);
-                });
+        QStringList& lights = p.lights;
         QVERIFY(p.page->slave().listen());
         for (const char* message : {"status", "STATUS\r", "STATUS", "", "STATUS"}) {
             if (!*message) {
@@ -154,6 +195,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lights.size(), 5, 5000);
         const QString bad = "R Command not recognised!", good = "G Command OK! Reply forwarded";
         QCOMPARE(lights, (QStringList{bad, bad, good, good, "W "}));
+        QVERIFY2(p.lightsAt[4] - p.lightsAt[3] >= 1000,
+                 qPrintable(QString::number(p.lightsAt[4] - p.lightsAt[3])));
     }
 
     // A message is at most what a station sends: its address byte and a full
@@ -187,11 +230,7 @@ private slots:
         Page p;
         const int longest = int(MessageCollector::kLongestSent);
         const QString fullBox(longest - 1, QLatin1Char('x'));
-        QStringList lights;
-        connect(&p.page->slave(), &SlaveResponder::lightChanged, this,
-                [&](Light l, const QString& text) {
-                    lights << QStringLiteral("%1 %2").arg(lightLetter(l)).arg(text);
-                });
+        QStringList& lights = p.lights;
         if (slave) {
             p.get("Text24")->setText(fullBox); // as full as the box gets
             QCOMPARE(p.get("Text24")->text().size(), longest - 1);
@@ -250,7 +289,7 @@ private slots:
         auto* check = p.get<QCheckBox>("Check1_4");
         check->setChecked(true);
         p.box("Text14", 4)->setText("PING");
-        p.page->table().setReply(4, "pong", Light::Green);
+        p.box("Text19", 4)->setText("pong");
         p.get<QCheckBox>("Check1_2")->setChecked(true);
         QCOMPARE(p.box("Text4", 4)->text(), QStringLiteral("12A"));
         QCOMPARE(p.message(), outOfRange.arg(2));

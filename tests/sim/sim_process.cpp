@@ -98,8 +98,11 @@ Station openStation(int port, const QString& path, const QString& settings) {
                                               QStringLiteral("the station channel"), 1);
     ch->setPort(port);
     QString error;
-    if (!ch->setSettings(settings.isEmpty() ? QStringLiteral("115200,n,8,1") : settings) ||
-        !ch->open(&error)) {
+    const std::optional<LineParams> params =
+        parseSettings(settings.isEmpty() ? QStringLiteral("115200,n,8,1") : settings);
+    if (params)
+        ch->setLineParams(*params);
+    if (!params || !ch->open(&error)) {
         qWarning("%s", qPrintable(error));
         return nullptr;
     }

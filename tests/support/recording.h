@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/messenger.h"
+#include "form/messenger.h"
 
 #include <QFile>
 #include <QStringList>

@@ -32,7 +32,7 @@ private slots:
     void masterSendsFileToSlave() {
         QFETCH(int, setting);
         SimProcess sim({"--baud", QTest::currentDataTag(), "master=master:0", "slave=slave:7"});
-        const QString line = QString::fromLatin1(kLineSettings[size_t(setting)].settings);
+        const QString line = settingsText(kLineSettings[size_t(setting)].params);
         auto stations = sim.startWithStations({"master:" + line, "slave:" + line});
         QCOMPARE(stations.size(), size_t(2));
         // Lines of every byte value but CR and LF, some of them empty.
@@ -48,6 +48,37 @@ private slots:
         text::TextSender sender(*stations[0], station);
         QVERIFY(sender.sendBytes(bytes));
         QCOMPARE(test::receive(*stations[1], bytes.size(), 60000), bytes);
+    }
+
+    // Long lines at 9600, each longer on the line than the pacing interval:
+    // every line still reaches the master as a packet of its own, behind the
+    // sender's address, and none is lost.
+    void slaveSendsLongLinesAt9600() {
+        SimProcess sim({"--baud", "9600", "master=master:0", "slave=slave:7"});
+        auto stations = sim.startWithStations({"master:9600,n,8,1", "slave:9600,n,8,1"});
+        QCOMPARE(stations.size(), size_t(2));
+        QByteArray file, expected;
+        for (int i = 0; i < 200; ++i) {
+            QByteArray line(200, char('A' + i % 26));
+            line.replace(0, 3, QByteArray::number(100 + i));
+            file += line + "\r\n";
+            expected += '\x07' + line + "\r\n";
+        }
+        StationSettings station;
+        station.setLineSetting(0);
+        station.setMode(Mode::Slave);
+        text::TextSender sender(*stations[1], station);
+        QVERIFY(sender.sendBytes(file));
+        const QByteArray got = test::receive(*stations[0], expected.size(), 120000);
+        qsizetype at = 0;
+        while (at < got.size() && at < expected.size() && got[at] == expected[at])
+            ++at;
+        QVERIFY2(got == expected,
+                 qPrintable(QStringLiteral("%1 of %2 bytes, first difference at %3: %4")
+                                .arg(got.size())
+                                .arg(expected.size())
+                                .arg(at)
+                                .arg(QString::fromLatin1(got.mid(at - 5, 20).toHex()))));
     }
 
     // A Unix text file: every line a packet of its own, with CR LF. The

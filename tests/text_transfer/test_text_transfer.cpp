@@ -51,8 +51,7 @@ private slots:
         log_.clear();
         lines_.clear();
         sender_ = std::make_unique<TextSender>(*ch_, settings_);
-        rx_ = std::make_unique<TextReceiver>(*ch_, settings_);
-        rx_->setIdleTimeout(kIdleMs);
+        rx_ = std::make_unique<TextReceiver>(*ch_, settings_, Timings{kIdleMs});
         const auto busy = [this](bool on) { log_.append(on ? "busy" : "idle"); };
         connect(sender_.get(), &TextSender::busyChanged, this, busy);
         connect(rx_.get(), &TextReceiver::busyChanged, this, busy);
@@ -168,7 +167,8 @@ private slots:
             log_ << QStringLiteral("%1 %2").arg(on ? "lock" : "unlock").arg(int(keep));
         };
         const auto choose = [&chosen](const QString&, const QString&) { return chosen; };
-        TextPages pages({nullptr, &settings_, this, lock, choose}, form_.get(), *ch_);
+        TextPages pages({nullptr, &settings_, this, lock, choose}, form_.get(), *ch_,
+                        Timings{kIdleMs});
         click("Command3");
         QVERIFY(log_.takeLast().contains(QStringLiteral("vanished.txt")));
         QVERIFY(!w("Command4")->isEnabled());

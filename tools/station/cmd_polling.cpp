@@ -29,12 +29,13 @@ int poll(Station& station) {
     Output& out = station.out();
     const Options& o = station.options();
     SerialChannel& channel = station.link().pollingChannel();
-    polling::MessageCollector collector(channel);
+    polling::Timings timings;
+    timings.pauseMs = o.pauseMs;
+    polling::MessageCollector collector(channel, timings);
     polling::PollTable table;
-    polling::MasterPoller poller(channel, collector, table);
-    poller.setPause(o.pauseMs);
+    polling::MasterPoller poller(collector, table, timings);
     for (int i = 0; i < o.rows.size(); ++i) {
-        table.setAddress(i + 1, QString::number(o.rows[i].address));
+        table.setAddress(i + 1, o.rows[i].address);
         table.setCommand(i + 1, o.rows[i].command);
         table.setEnabled(i + 1, true);
     }
@@ -57,8 +58,6 @@ int poll(Station& station) {
 
     QObject::connect(&channel, &Channel::received, &station, [&] { lastInNs = monotonicNs(); });
     QObject::connect(&poller, &polling::MasterPoller::queried, &station, [&](int row) {
-        if (pending > 0)
-            ++counts[pending - 1].noReply;
         pending = row;
         pendingNs = monotonicNs();
         ++counts[row - 1].queries;
@@ -67,39 +66,48 @@ int poll(Station& station) {
         if (total > 0 && queries == total)
             end.start();
     });
-    QObject::connect(&poller, &polling::MasterPoller::replied, &station,
-                     [&](int row, const QByteArray& message) {
-                         if (row == 0) {
+    // A reply for the row whose query is out gives a round trip; the
+    // poller tells each query's outcome, a query whose pause ended without
+    // its reply included.
+    const auto replied = [&](int row, bool ok) {
+        RowCount& c = counts[row - 1];
+        if (row != pending) {
+            ++c.late;
+            return;
+        }
+        ++(ok ? c.ok : c.wrong);
+        qint64 from = pendingNs;
+        if (channel.handedToDriverAtNs() > from)
+            from = channel.handedToDriverAtNs();
+        c.rttMs.append(double(qMax(lastInNs, from) - from) / 1e6);
+        pending = 0;
+    };
+    QObject::connect(&poller, &polling::MasterPoller::outcome, &station,
+                     [&](const polling::MasterOutcome& outcome) {
+                         if (const auto* r = std::get_if<polling::ReplyOk>(&outcome)) {
+                             replied(r->row, true);
+                         } else if (const auto* w = std::get_if<polling::WrongCommand>(&outcome)) {
+                             replied(w->row, false);
+                         } else if (const auto* n = std::get_if<polling::NoReply>(&outcome)) {
+                             ++counts[n->row - 1].noReply;
+                             if (n->row == pending)
+                                 pending = 0;
+                         } else if (std::holds_alternative<polling::UnknownSender>(outcome)) {
                              ++unmatched;
-                             return;
                          }
-                         RowCount& c = counts[row - 1];
-                         if (row != pending) {
-                             ++c.late;
-                             return;
-                         }
-                         const QByteArray reply = message.mid(1);
-                         if (reply.size() == 1 && reply.at(0) == polling::kNotRecognised)
-                             ++c.wrong;
-                         else
-                             ++c.ok;
-                         qint64 from = pendingNs;
-                         if (channel.handedToDriverAtNs() > from)
-                             from = channel.handedToDriverAtNs();
-                         c.rttMs.append(double(qMax(lastInNs, from) - from) / 1e6);
-                         pending = 0;
                      });
     QObject::connect(&poller, &polling::MasterPoller::failed, &station,
                      [&](polling::PollFailure f, const QString& detail) {
-                         failure = polling::masterFailureText(f, detail, &channel);
+                         failure = polling::masterFailureText(f, detail);
                          station.exit(kFailed);
                      });
     station.onInterrupt([&] { station.exit(kInterrupted); });
     if (o.duration > 0)
         duration.start();
     const int code = poller.start() ? station.run() : kFailed;
-    // A query still waiting counts as unanswered when its whole pause has
-    // passed; one cut short by the end is not judged.
+    // The last query's pause is cut just short of its end: still waiting,
+    // it counts as unanswered after a whole cycle, and a query cut short by
+    // --duration or SIGINT is not judged unless nearly all its pause passed.
     if (pending > 0) {
         if (code == kDone && total > 0)
             ++counts[pending - 1].noReply;
@@ -145,23 +153,30 @@ int respond(Station& station) {
     Output& out = station.out();
     const Options& o = station.options();
     SerialChannel& channel = station.link().pollingChannel();
-    polling::MessageCollector collector(channel);
+    const polling::Timings timings;
+    polling::MessageCollector collector(channel, timings);
     const polling::SlaveAnswer answer{o.command, o.reply};
-    polling::SlaveResponder responder(channel, collector, answer);
+    polling::SlaveResponder responder(collector, answer, timings);
     int answered = 0;
     int refused = 0;
     int tooLong = 0;
     QString failure;
-    QObject::connect(&responder, &polling::SlaveResponder::answered, &station,
-                     [&](const QByteArray&, const QByteArray&, bool recognised) {
-                         ++(recognised ? answered : refused);
+    QObject::connect(&responder, &polling::SlaveResponder::outcome, &station,
+                     [&](const polling::SlaveOutcome& outcome) {
+                         if (std::holds_alternative<polling::Answered>(outcome))
+                             ++answered;
+                         else if (std::holds_alternative<polling::Refused>(outcome))
+                             ++refused;
+                         else if (std::holds_alternative<polling::TooLong>(outcome))
+                             ++tooLong;
+                         else
+                             return;
                          out.progress(
                              QStringLiteral("%1 answered, %2 refused").arg(answered).arg(refused));
                      });
-    QObject::connect(&collector, &polling::MessageCollector::tooLong, &station, [&] { ++tooLong; });
     QObject::connect(&responder, &polling::SlaveResponder::failed, &station,
                      [&](polling::PollFailure f, const QString& detail) {
-                         failure = polling::slaveFailureText(f, detail, &channel);
+                         failure = polling::slaveFailureText(f, detail);
                          station.exit(kFailed);
                      });
     OneShot duration(QStringLiteral("respond duration"), int(o.duration * 1000));

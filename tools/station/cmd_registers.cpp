@@ -33,7 +33,7 @@ int registers(Station& station) {
         return code;
     }
     const QString status = registers::statusText(*outcome);
-    const QString message = registers::failureMessage(*outcome, &channel);
+    const QString message = registers::failureMessage(*outcome);
     if (!outcome->ok())
         out.error(message.isEmpty() ? status : message);
     else

@@ -57,8 +57,9 @@ int receiveText(Station& station) {
     Output& out = station.out();
     const Options& o = station.options();
     SerialChannel& channel = station.link().textChannel();
-    text::TextReceiver receiver(channel, station.settings());
-    receiver.setIdleTimeout(o.idleMs);
+    text::Timings timings;
+    timings.idleMs = o.idleMs;
+    text::TextReceiver receiver(channel, station.settings(), timings);
 
     // Lines go into FILE.part while they come; only a reception that ended
     // as the window's ends makes it FILE. An interrupted one leaves the

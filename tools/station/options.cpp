@@ -1,7 +1,7 @@
 #include "options.h"
 
-#include "form/number_rule.h"
 #include "link/line_settings.h"
+#include "numbers/number_rule.h"
 
 #include <QHash>
 #include <QSet>
@@ -57,7 +57,7 @@ int lineIndex(const QString& text) {
     const QString t = text.trimmed();
     for (size_t i = 0; i < kLineSettings.size(); ++i)
         if (t == QLatin1String(kLineSettings[i].shown) ||
-            t.compare(QLatin1String(kLineSettings[i].settings), Qt::CaseInsensitive) == 0)
+            t.compare(settingsText(kLineSettings[i].params), Qt::CaseInsensitive) == 0)
             return int(i);
     return -1;
 }

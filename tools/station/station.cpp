@@ -124,7 +124,7 @@ Station::~Station() {
 }
 
 LineParams Station::lineParams() const {
-    return parseSettings(settings_.settingsString()).value_or(LineParams());
+    return settings_.lineParams().value_or(LineParams());
 }
 
 QString Station::lineShown() const {
