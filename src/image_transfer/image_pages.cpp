@@ -4,6 +4,7 @@
 #include "form/messenger.h"
 #include "image_receiver.h"
 #include "image_sender.h"
+#include "image_words.h"
 #include "link/channel.h"
 #include "link/device_words.h"
 #include "link/station_link.h"
@@ -37,14 +38,6 @@ const QString kOpenTitle = QStringLiteral("Select the source file");
 const QString kOpenFilter =
     QStringLiteral("Bitmap files (*.bmp);;Gif files (*.gif);;JPEG files (*.jpg)");
 
-const QString kBadTransmission = QStringLiteral("Sorry, bad transmission. Retry, please!");
-const QString kHeaderTooLong = QStringLiteral(
-    "Sorry, bad transmission: what came is longer than any image header. Retry, please!");
-const QString kTooMuchData = QStringLiteral(
-    "Sorry, bad transmission: more came than the %1 bytes announced. Retry, please!");
-const QString kCheckSettings =
-    QStringLiteral("Check the settings! You may have set different baud rate speed"
-                   " for the transmitter and the receiver!");
 } // namespace
 
 QImage loadPicture(const QString& path, const QSize& size) {
@@ -190,45 +183,8 @@ void ImagePages::onSendProgress(qint64 sent) {
 }
 
 void ImagePages::onSendFailed(SendFailure failure, const QString& detail) {
-    const QString name = QFileInfo(selectedFile_).fileName();
-    switch (failure) {
-    case SendFailure::EmptyFile:
-        tell(QStringLiteral("The file %1 is empty: there is nothing to send.").arg(name));
-        break;
-    case SendFailure::TooLarge:
-        tell(QStringLiteral("The file %1 is larger than 1 GiB, more than a receiving station "
-                            "accepts.")
-                 .arg(name));
-        break;
-    case SendFailure::FileUnreadable:
-        tell(QStringLiteral("Cannot open the file %1: %2.").arg(selectedFile_, detail));
-        break;
-    case SendFailure::OpenFailed:
-        tell(detail);
-        break;
-    case SendFailure::ReadFailed:
-        tell(QStringLiteral("Reading the file %1 failed; the send stopped: %2.").arg(name, detail));
-        break;
-    case SendFailure::WriteFailed:
-        tell(QStringLiteral("Writing to the image channel failed; the send stopped."));
-        break;
-    case SendFailure::ChannelLost: {
-        const qint64 written = blockCount(sender_->sentCount());
-        tell(written > 0
-                 ? QStringLiteral("%1; the send stopped after block %2 of %3.")
-                       .arg(detail)
-                       .arg(written)
-                       .arg(blockCount(sender_->fileSize()))
-                 : QStringLiteral("%1; the send stopped before its first block.").arg(detail));
-        break;
-    }
-    case SendFailure::NotSent:
-        tell(QStringLiteral("%1; the send of %2 stopped.")
-                 .arg(deviceStalled(channel_, sender_->pause().stallMs() / 1000,
-                                    detail.toLongLong()),
-                      name));
-        break;
-    }
+    tell(sendFailureText(failure, detail, selectedFile_, channel_, sender_->sentCount(),
+                         sender_->fileSize(), sender_->pause().stallMs() / 1000));
 }
 
 void ImagePages::startReceiving() {
@@ -280,51 +236,24 @@ void ImagePages::onReceiveProgress(qint64 received) {
 void ImagePages::onReceived(const Reception& reception) {
     ui_.receiveBar->setValue(ui_.receiveBar->maximum());
     ui_.preview->clear();
-    switch (reception.verdict) {
-    case Verdict::Complete: {
-        const QImage picture = loadPicture(reception.candidate, ui_.picture->size());
-        if (picture.isNull()) {
-            // Long enough, but not a picture: damaged on the way.
-            warn(kBadTransmission);
-            return;
-        }
-        ui_.picture->setPixmap(QPixmap::fromImage(picture));
-        ui_.sizeLine->setText(sizeText(reception.announced));
-        ui_.timeLine->setText(timeText(reception.elapsedMs));
-        ui_.rateLine->setText(baudRateText(reception.announced, reception.elapsedMs));
+    const QImage picture = reception.verdict == Verdict::Complete
+                               ? loadPicture(reception.candidate, ui_.picture->size())
+                               : QImage();
+    const QString warning =
+        verdictWarning(reception.verdict, reception.announced, !picture.isNull());
+    if (!warning.isEmpty()) {
+        warn(warning);
         return;
     }
-    case Verdict::Incomplete:
-        warn(kBadTransmission);
-        return;
-    case Verdict::NoHeader:
-        warn(kCheckSettings);
-        return;
-    case Verdict::HeaderTooLong:
-        warn(kHeaderTooLong);
-        return;
-    case Verdict::TooMuchData:
-        warn(kTooMuchData.arg(reception.announced));
-        return;
-    }
+    ui_.picture->setPixmap(QPixmap::fromImage(picture));
+    ui_.sizeLine->setText(sizeText(reception.announced));
+    ui_.timeLine->setText(timeText(reception.elapsedMs));
+    ui_.rateLine->setText(baudRateText(reception.announced, reception.elapsedMs));
 }
 
 void ImagePages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
-    switch (failure) {
-    case ReceiveFailure::TempFiles:
-    case ReceiveFailure::OpenFailed:
-        tell(detail);
-        break;
-    case ReceiveFailure::ChannelLost:
-        tell(receiver_->announced() <= 0
-                 ? QStringLiteral("%1; the reception stopped before an image header came.")
-                       .arg(detail)
-                 : QStringLiteral("%1; the reception stopped after %2 of %3 bytes.")
-                       .arg(detail)
-                       .arg(receiver_->imageBytesReceived())
-                       .arg(receiver_->announced()));
-        break;
-    }
+    tell(receiveFailureText(failure, detail, channel_, receiver_->imageBytesReceived(),
+                            receiver_->announced()));
 }
 
 } // namespace rava::image

@@ -9,6 +9,7 @@
 #include "link/station_settings.h"
 #include "master_poller.h"
 #include "message_collector.h"
+#include "polling_words.h"
 
 #include <QCheckBox>
 #include <QColor>
@@ -242,31 +243,11 @@ void PollingPage::tell(const QString& message) {
 }
 
 void PollingPage::onFailed(PollFailure failure, const QString& detail) {
-    switch (failure) {
-    case PollFailure::OpenFailed:
-        tell(detail.isEmpty() ? QStringLiteral("The polling channel cannot be opened.") : detail);
-        break;
-    case PollFailure::WriteFailed:
-        tell(QStringLiteral("Writing to the polling channel failed; polling stopped."));
-        break;
-    case PollFailure::ChannelLost:
-        tell(QStringLiteral("%1; polling stopped.").arg(detail));
-        break;
-    }
+    tell(masterFailureText(failure, detail));
 }
 
 void PollingPage::onSlaveFailed(PollFailure failure, const QString& detail) {
-    switch (failure) {
-    case PollFailure::OpenFailed:
-        tell(detail.isEmpty() ? QStringLiteral("The polling channel cannot be opened.") : detail);
-        break;
-    case PollFailure::WriteFailed:
-        tell(QStringLiteral("Writing to the polling channel failed; the slave no longer answers."));
-        break;
-    case PollFailure::ChannelLost:
-        tell(QStringLiteral("%1; the slave no longer answers.").arg(detail));
-        break;
-    }
+    tell(slaveFailureText(failure, detail));
 }
 
 void PollingPage::showOutcome(const MasterOutcome& outcome) {

@@ -11,43 +11,12 @@
 
 namespace rava::registers {
 
-namespace {
-const QString kFailed = QStringLiteral("Operation failed. Check the settings!");
-} // namespace
-
 RegisterControls RegisterControls::resolve(QWidget* form) {
     using form::require;
     return {require<QLineEdit>(form, "Text5"),       require<QPushButton>(form, "Command16"),
             require<QPushButton>(form, "Command17"), require<QLineEdit>(form, "Text7"),
             require<QPushButton>(form, "Command18"), require<QPushButton>(form, "Command19"),
             require<QLabel>(form, "Label17")};
-}
-
-QString statusText(const Outcome& outcome) {
-    const bool address = registerOf(outcome.operation) == Register::Address;
-    switch (outcome.kind) {
-    case Outcome::Kind::Value:
-        return (address ? QStringLiteral("Address is ") : QStringLiteral("Parity is ")) +
-               QString::number(outcome.value);
-    case Outcome::Kind::Done:
-        // The value read back equals the requested one, a whole number.
-        return (address ? QStringLiteral("Operation done. The new address is ")
-                        : QStringLiteral("Operation done. The new parity is ")) +
-               QString::number(outcome.value);
-    case Outcome::Kind::OutOfRange:
-        return address ? QStringLiteral("Address out of range!")
-                       : QStringLiteral("Parity out of range!");
-    case Outcome::Kind::Mismatch:
-    case Outcome::Kind::NoReply:
-    case Outcome::Kind::OpenFailed:
-    case Outcome::Kind::ChannelLost:
-        break;
-    }
-    return kFailed;
-}
-
-bool parityAccepts(double value) {
-    return value >= 0 && value <= 3 && value != 2;
 }
 
 RegisterPage::RegisterPage(const StationContext& ctx, QWidget* form, QObject* parent)
@@ -101,11 +70,9 @@ void RegisterPage::onFinished(const Outcome& outcome) {
     // worded as on every other page.
     if (!ctx_.messenger)
         return;
-    if (outcome.kind == Outcome::Kind::OpenFailed && !outcome.detail.isEmpty())
-        ctx_.messenger->error(outcome.detail);
-    else if (outcome.kind == Outcome::Kind::ChannelLost)
-        ctx_.messenger->error(
-            QStringLiteral("%1; the register operation stopped.").arg(outcome.detail));
+    const QString message = failureMessage(outcome);
+    if (!message.isEmpty())
+        ctx_.messenger->error(message);
 }
 
 void RegisterPage::clearStatus() {

@@ -2,6 +2,7 @@
 
 #include "form/station_context.h"
 #include "register_programmer.h"
+#include "register_words.h"
 
 #include <QObject>
 
@@ -31,13 +32,6 @@ struct RegisterControls {
 
     static RegisterControls resolve(QWidget* form);
 };
-
-// What the status line says for an outcome.
-QString statusText(const Outcome& outcome);
-
-// The values the parity box keeps: 0 none, 1 odd, 3 even (2 is no parity
-// setting, though it lies in range).
-bool parityAccepts(double value);
 
 // The "Register programming" frame: the two entry boxes with their filters,
 // the four buttons on a RegisterProgrammer over the programming channel, and

@@ -12,6 +12,7 @@
 #include "text_lines.h"
 #include "text_receiver.h"
 #include "text_sender.h"
+#include "text_words.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -166,47 +167,12 @@ void TextPages::onReceiveBusy(bool busy) {
 }
 
 void TextPages::onSendFailed(SendFailure failure, const QString& detail) {
-    switch (failure) {
-    case SendFailure::FileUnreadable:
-    case SendFailure::OpenFailed:
-        tell(detail);
-        break;
-    case SendFailure::WriteFailed:
-        tell(QStringLiteral("Writing to the text channel failed; the send stopped."));
-        break;
-    case SendFailure::ChannelLost: {
-        const int written = sender_->linesWritten();
-        const int total = sender_->lineCount();
-        tell(written > 0
-                 ? QStringLiteral("%1; the send stopped after line %2 of %3.")
-                       .arg(detail)
-                       .arg(written)
-                       .arg(total)
-                 : QStringLiteral("%1; the send stopped before its first line.").arg(detail));
-        break;
-    }
-    case SendFailure::NotSent:
-        tell(QStringLiteral("%1; the send stopped after line %2 of %3.")
-                 .arg(deviceStalled(channel_, sender_->pacing().stallMs() / 1000,
-                                    detail.toLongLong()))
-                 .arg(sender_->linesWritten())
-                 .arg(sender_->lineCount()));
-        break;
-    }
+    tell(sendFailureText(failure, detail, channel_, sender_->linesWritten(), sender_->lineCount(),
+                         sender_->pacing().stallMs() / 1000));
 }
 
 void TextPages::onReceiveFailed(ReceiveFailure failure, const QString& detail) {
-    switch (failure) {
-    case ReceiveFailure::OpenFailed:
-        tell(detail);
-        break;
-    case ReceiveFailure::ChannelLost:
-        tell(QStringLiteral("%1; the reception stopped after %2.")
-                 .arg(detail, receivedCount_ == 1
-                                  ? QStringLiteral("1 line")
-                                  : QStringLiteral("%1 lines").arg(receivedCount_)));
-        break;
-    }
+    tell(receiveFailureText(failure, detail, channel_, receivedCount_));
 }
 
 void TextPages::showLine(const QByteArray& line, int sender) {

@@ -12,7 +12,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 check_tree() { # root prefix
     local root=$1 prefix=$2
-    for f in bin/rava2-demo bin/rava2-sim share/applications/rava2-demo.desktop \
+    for f in bin/rava2-demo bin/rava2-sim bin/rava2-station share/applications/rava2-demo.desktop \
+             share/man/man1/rava2-demo.1 share/man/man1/rava2-sim.1 share/man/man1/rava2-station.1 \
              share/icons/hicolor/scalable/apps/rava2-demo.svg \
              share/icons/hicolor/48x48/apps/rava2-demo.png \
              share/doc/rava2-demo/user-guide.txt share/doc/rava2-demo/README.md \
@@ -47,6 +48,8 @@ check_tree() { # root prefix
         fail "copyright: licence text"
     ASAN_OPTIONS=detect_leaks=0 "$root$prefix/bin/rava2-demo" --version | grep -qx 'rava2-demo 1.2' ||
         fail "installed rava2-demo does not run"
+    ASAN_OPTIONS=detect_leaks=0 "$root$prefix/bin/rava2-station" --version |
+        grep -qx 'rava2-station 1.2' || fail "installed rava2-station does not run"
 }
 
 cmake --install "$build" --prefix "$work/root/usr/local" >/dev/null
