@@ -63,6 +63,17 @@ bool showsPicture(MainWindow& win, const char* name) {
     return !qobject_cast<QLabel*>(at(win, name))->pixmap().isNull();
 }
 
+// Whether the simulator relayed a packet that is neither a header nor a
+// whole block: two writes joined.
+bool relayJoined(const test::SimProcess& sim, qint64 size) {
+    for (const QString& line : sim.trace()) {
+        const int n = line.section(QLatin1Char(' '), 3, 3).toInt();
+        if (n > 12 && n != 90 && n != 91 && n != size % 90 && n != size % 90 + 1)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class ImageEndToEndTest : public QObject {
@@ -104,35 +115,48 @@ private slots:
             test::writeFile(dir_, bytes.startsWith("GIF") ? "p.gif" : "p.jpg", bytes);
         const QString baud = QString::number(kLineSettings[size_t(setting)].params.baud);
         test::RecordingMessenger says;
-        auto sim = std::make_unique<test::SimProcess>(
-            QStringList{"--baud", baud, "master=master:0", "slave=slave:7"});
-        QVERIFY(sim->start());
-        qputenv("RAVA2_COM1", sim->linkPath(QStringLiteral("master")).toLocal8Bit());
-        qputenv("RAVA2_COM2", sim->linkPath(QStringLiteral("slave")).toLocal8Bit());
+        std::unique_ptr<test::SimProcess> sim;
         std::unique_ptr<MainWindow> win[2]; // the sender's, the receiver's
-        for (int i : {0, 1}) {
-            const bool master = (i == 0) == masterSends;
-            win[i] = std::make_unique<MainWindow>();
-            win[i]->setMessenger(&says);
-            StartOptions options; // as if chosen on the Set up tab
-            options.port = master ? 1 : 2;
-            options.lineSetting = i == 0 ? setting : receiverSetting;
-            options.slave = !master;
-            options.remoteAddress = master ? std::optional(7) : std::nullopt;
-            win[i]->applyStartOptions(options);
+        QByteArray received;
+        for (int attempt = 1;; ++attempt) {
+            says.errors.clear();
+            win[0].reset(), win[1].reset(), sim.reset();
+            sim = std::make_unique<test::SimProcess>(
+                QStringList{"--baud", baud, "master=master:0", "slave=slave:7"});
+            QVERIFY(sim->start());
+            qputenv("RAVA2_COM1", sim->linkPath(QStringLiteral("master")).toLocal8Bit());
+            qputenv("RAVA2_COM2", sim->linkPath(QStringLiteral("slave")).toLocal8Bit());
+            for (int i : {0, 1}) {
+                const bool master = (i == 0) == masterSends;
+                win[i] = std::make_unique<MainWindow>();
+                win[i]->setMessenger(&says);
+                StartOptions options; // as if chosen on the Set up tab
+                options.port = master ? 1 : 2;
+                options.lineSetting = i == 0 ? setting : receiverSetting;
+                options.slave = !master;
+                options.remoteAddress = master ? std::optional(7) : std::nullopt;
+                win[i]->applyStartOptions(options);
+            }
+            win[0]->setFileChooser([path](const QString&, const QString&) { return path; });
+            for (const auto& [i, button] :
+                 {std::pair(1, "Command12"), {0, "Command7"}, {0, "Command8"}})
+                QTest::mouseClick(at(*win[i], button), Qt::LeftButton);
+            QVERIFY(showsPicture(*win[0], "Image2"));
+            QVERIFY(!at(*win[0], "Command8")->isEnabled() && !at(*win[0], "Command7")->isEnabled());
+            QTRY_VERIFY_WITH_TIMEOUT(at(*win[1], "Command12")->isEnabled(), 120000);
+            // A slave keeps the file as received; a master the one stripped of
+            // the address bytes.
+            QFile got(temp_.filePath(masterSends ? image::kReceivedName : image::kStrippedName));
+            QVERIFY(got.open(QIODevice::ReadOnly));
+            received = got.readAll();
+            // The stations' writes stay apart on the line (the wire pacing
+            // tests read them at the line's speed); a simulator kept from
+            // running can still relay two of them as one packet, which its
+            // trace shows. Only then is the run tried again.
+            if (mismatch || received == bytes || attempt == 3 || !relayJoined(*sim, bytes.size()))
+                break;
+            qWarning("attempt %d: the simulator relayed two writes as one packet", attempt);
         }
-        win[0]->setFileChooser([path](const QString&, const QString&) { return path; });
-        for (const auto& [i, button] :
-             {std::pair(1, "Command12"), {0, "Command7"}, {0, "Command8"}})
-            QTest::mouseClick(at(*win[i], button), Qt::LeftButton);
-        QVERIFY(showsPicture(*win[0], "Image2"));
-        QVERIFY(!at(*win[0], "Command8")->isEnabled() && !at(*win[0], "Command7")->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(at(*win[1], "Command12")->isEnabled(), 120000);
-        // A slave keeps the file as received; a master the one stripped of
-        // the address bytes.
-        QFile got(temp_.filePath(masterSends ? image::kReceivedName : image::kStrippedName));
-        QVERIFY(got.open(QIODevice::ReadOnly));
-        const QByteArray received = got.readAll();
         MainWindow &from = *win[0], &to = *win[1];
         if (mismatch) {
             QCOMPARE(says.errors, QStringList(QStringLiteral(
