@@ -7,8 +7,10 @@
 #include "support/recording.h"
 #include "text_transfer/text_sender.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 
 using namespace rava;
 using rava::test::SimProcess;
@@ -54,9 +56,6 @@ private slots:
     // every line still reaches the master as a packet of its own, behind the
     // sender's address, and none is lost.
     void slaveSendsLongLinesAt9600() {
-        SimProcess sim({"--baud", "9600", "master=master:0", "slave=slave:7"});
-        auto stations = sim.startWithStations({"master:9600,n,8,1", "slave:9600,n,8,1"});
-        QCOMPARE(stations.size(), size_t(2));
         QByteArray file, expected;
         for (int i = 0; i < 200; ++i) {
             QByteArray line(200, char('A' + i % 26));
@@ -67,9 +66,31 @@ private slots:
         StationSettings station;
         station.setLineSetting(0);
         station.setMode(Mode::Slave);
-        text::TextSender sender(*stations[1], station);
-        QVERIFY(sender.sendBytes(file));
-        const QByteArray got = test::receive(*stations[0], expected.size(), 120000);
+        QByteArray got;
+        for (int attempt = 1;; ++attempt) {
+            SimProcess sim({"--baud", "9600", "master=master:0", "slave=slave:7"});
+            auto stations = sim.startWithStations({"master:9600,n,8,1", "slave:9600,n,8,1"});
+            QCOMPARE(stations.size(), size_t(2));
+            text::TextSender sender(*stations[1], station);
+            QSignalSpy done(&sender, &text::TextSender::finished);
+            QVERIFY(sender.sendBytes(file));
+            QVERIFY(done.wait(120000));
+            got = test::receive(*stations[0], expected.size(), 3000);
+            // The lines leave apart (the wire pacing tests read them at the
+            // line's speed); a simulator kept from running can still relay
+            // two as one packet, which its trace shows. Only then again.
+            const QStringList relayed = sim.trace();
+            const bool joined = std::any_of(relayed.begin(), relayed.end(), [](const QString& l) {
+                return l.section(QLatin1Char(' '), 3, 3).toInt() > 203;
+            });
+            if (!joined && got != expected)
+                for (const QString& l : relayed)
+                    if (l.section(QLatin1Char(' '), 3, 3).toInt() != 203)
+                        qInfo("%s", qPrintable(l.left(80)));
+            if (got == expected || attempt == 3 || !joined)
+                break;
+            qWarning("attempt %d: the simulator relayed two lines as one packet", attempt);
+        }
         qsizetype at = 0;
         while (at < got.size() && at < expected.size() && got[at] == expected[at])
             ++at;
